@@ -1,0 +1,34 @@
+#pragma once
+// The console front end: message boxes become lines on standard output, the
+// confirmation reads a line from standard input, progress goes to standard error.
+
+#include <cstdio>
+#include <istream>
+#include <ostream>
+
+#include "person.h"
+
+namespace pupdate {
+
+class ConsolePerson : public Person {
+public:
+    // `errIsTerminal` chooses a redrawn progress line over one line per change of text.
+    ConsolePerson(std::istream& in, std::ostream& out, std::ostream& err, bool errIsTerminal);
+
+    void inform(const std::string& text) override;
+    bool confirm(const std::string& text) override;
+    std::unique_ptr<Progress> openProgress() override;
+    void setStatus(const std::string& text) override;
+    void closeWindow() override {}
+
+private:
+    std::istream& m_in;
+    std::ostream& m_out;
+    std::ostream& m_err;
+    bool m_errIsTerminal;
+};
+
+// True for "Y", "y", "yes" and "是", blanks trimmed.
+bool isYesAnswer(std::string_view answer);
+
+} // namespace pupdate

@@ -1,0 +1,41 @@
+#pragma once
+// The only way the engine reaches the person in front of it. Front ends (the console,
+// the Qt window, a scripted stand-in in the tests) implement it. All texts are UTF-8.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace pupdate {
+
+// A progress indication: one line of text and a bar, shown from creation until it is
+// released (destroyed). close() hides it early; releasing a closed one changes nothing.
+class Progress {
+public:
+    virtual ~Progress() = default;
+    virtual void setText(const std::string& text) = 0;
+    virtual void setMaximum(std::int64_t maximum) = 0;
+    virtual void setPosition(std::int64_t position) = 0;
+    virtual void setBarVisible(bool visible) = 0;
+    // Makes the last changes visible at once: the engine blocks the user-interface
+    // thread while it works, so nothing is painted otherwise.
+    virtual void repaint() = 0;
+    virtual void close() = 0;
+};
+
+class Person {
+public:
+    virtual ~Person() = default;
+    // A message box captioned "系统提示" with the information icon and an OK button.
+    virtual void inform(const std::string& text) = 0;
+    // The same box with Yes and No; true only for Yes.
+    virtual bool confirm(const std::string& text) = 0;
+    // Creates and shows a fresh progress indication.
+    virtual std::unique_ptr<Progress> openProgress() = 0;
+    // The text of the status bar's second panel.
+    virtual void setStatus(const std::string& text) = 0;
+    // Closes the upgrade window; closing it again changes nothing.
+    virtual void closeWindow() = 0;
+};
+
+} // namespace pupdate

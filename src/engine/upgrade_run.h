@@ -1,0 +1,101 @@
+#pragma once
+// One upgrade run: input check, connection, update list, confirmation, program-file copy
+// and script walk. The front end fills the settings and supplies the person; the run
+// owns both database connections.
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+#include "odbc.h"
+#include "person.h"
+
+namespace pupdate {
+
+// What the operator set (or the command line gave) for one run.
+struct RunSettings {
+    std::string server = "(local)";  // E_Server
+    std::string database;            // E_db
+    std::string installFolder;       // E_Position, used exactly as typed
+    int upgradeItem = 0;             // E_type index
+};
+
+// How a run ended; decides the exit status of an unattended run.
+enum class RunOutcome {
+    InputRejected,     // CheckInput failed; nothing else happened
+    ConnectionFailed,  // OpenDatabase returned false
+    Declined,          // the operator did not confirm
+    NoPackage,         // neither UpdatePro nor UpdateSql
+    Completed,         // copy and/or scripts carried out
+    WalkFailed,        // the script walk took the failure path
+};
+
+// Messages of the run, exactly as the operator sees them.
+namespace text {
+inline constexpr const char* kServerBlank = "服务器名不能为空";
+inline constexpr const char* kDatabaseBlank = "数据库名不能为空";
+inline constexpr const char* kConfirmClosed = "是否已经退出人力资源管理软件？";
+inline constexpr const char* kNoPackage = "对不起!没有找到升级文件,请检查升级包是否有效!";
+inline constexpr const char* kChecking = "正在校验：";
+inline constexpr const char* kCommitting = "正在提交数据......";
+inline constexpr const char* kCommitted = "提交成功！";
+inline constexpr const char* kStatusDone = "更新成功！";
+inline constexpr const char* kFinished = "升级完毕！";
+inline constexpr const char* kFailed = "升级处理失败！";
+inline constexpr const char* kCopying = "正在复制程序文件";
+} // namespace text
+
+class UpgradeRun {
+public:
+    UpgradeRun(Person& person, std::filesystem::path programFolder);
+
+    RunSettings& settings() { return m_settings; }
+    const RunSettings& settings() const { return m_settings; }
+    const std::filesystem::path& programFolder() const { return m_programFolder; }
+    // The ODBC template; defaults to P_UPDATE_ODBC or the FreeTDS one.
+    void setOdbcTemplate(std::string odbcTemplate) { m_odbcTemplate = std::move(odbcTemplate); }
+
+    // The whole run, from the input check to closing the window. Errors that the run does
+    // not handle itself (a failed version probe, a log that cannot be written) escape.
+    RunOutcome Bt_OkClick();
+
+    // Server and database names must not be blank; tells the operator the first problem.
+    bool CheckInput();
+    // Builds ConnStr, opens both connections and probes gs_ver. A failed open is silent
+    // and gives false; a failed probe raises.
+    bool OpenDatabase();
+    // Copies the contents of UpdatePro into the installation folder; failures are logged.
+    void CopyProgramFiles();
+    // Applies the update list inside one transaction and reports the outcome; true when
+    // the walk completed, false when it took the failure path.
+    bool ApplyUpdateList();
+    // Runs one entry: line mode for "IsAccess", server-side mode for "IsSqlserver".
+    void RunUpdateEntry(const std::string& kind, const std::filesystem::path& path);
+    // Appends a record to ReException.Log in the program folder.
+    void WriteExceptionLog(std::string_view text);
+
+    const std::string& UpdateFiles() const { return m_updateFiles; }
+    void setUpdateFiles(std::string list) { m_updateFiles = std::move(list); }
+    const std::string& ConnStr() const { return m_connStr; }
+    odbc::Connection& ADOCONN() { return m_adoconn; }
+    odbc::Connection& ADOCONN1() { return m_adoconn1; }
+
+private:
+    void runLineMode(const std::filesystem::path& path);
+    void runServerSide(const std::filesystem::path& path);
+
+    Person& m_person;
+    std::filesystem::path m_programFolder;
+    RunSettings m_settings;
+    std::string m_odbcTemplate;
+    std::string m_updateFiles;
+    std::string m_connStr;
+    odbc::Connection m_adoconn;   // carries the run's transaction
+    odbc::Connection m_adoconn1;  // server-side script calls, outside the transaction
+};
+
+// The osql command line handed to master.dbo.xp_cmdshell. Raises std::invalid_argument
+// when the database name or the path holds a character the server's shell would act on.
+std::string buildOsqlCommand(std::string_view database, std::string_view path);
+
+} // namespace pupdate

@@ -1,0 +1,65 @@
+#pragma once
+// Real databases for the tests, reached through the real ODBC driver manager:
+// a SQLite file through the SQLite3 ODBC driver, and PostgreSQL through psqlODBC on a
+// private cluster that the test program starts and stops itself.
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "odbc.h"
+
+namespace pupdate::testing {
+
+// A SQLite database file with the application's version table gs_ver(verdate) when
+// `withVersionTable` is set.
+class SqliteDatabase {
+public:
+    explicit SqliteDatabase(std::filesystem::path file, bool withVersionTable = true);
+
+    const std::filesystem::path& file() const { return m_file; }
+    // "Driver={SQLite3};Database=<file>"
+    std::string connectionString() const;
+    // A template for the run that reaches this file whatever the database name is.
+    std::string odbcTemplate() const;
+    // A template that reaches <folder>/<database name>.db, for database names from E_db.
+    static std::string folderTemplate(const std::filesystem::path& folder);
+
+    // Autocommit statement on a connection of its own.
+    void exec(const std::string& sql) const;
+    std::vector<odbc::Row> query(const std::string& sql) const;
+
+private:
+    std::filesystem::path m_file;
+};
+
+// A PostgreSQL cluster in a private folder on a private port, owned by the postgres
+// system user, started on first use and stopped when the test program ends. The login
+// zelt2002/kp4719 exists and may create databases.
+class PostgresCluster {
+public:
+    static PostgresCluster& instance();
+
+    int port() const { return m_port; }
+    // Drops and creates a database owned by zelt2002.
+    void createDatabase(const std::string& name);
+    // Template for the run: psqlODBC (Unicode) with %DATABASE%, %USER%, %PASSWORD%,
+    // statement-level roll-back pinned with Protocol=7.4-2.
+    std::string odbcTemplate() const;
+    std::string connectionString(const std::string& database) const;
+    void exec(const std::string& database, const std::string& sql) const;
+    std::vector<odbc::Row> query(const std::string& database, const std::string& sql) const;
+    // Stops the server at once (for fault-injection tests) and starts it again.
+    void stop();
+    void start();
+
+    ~PostgresCluster();
+
+private:
+    PostgresCluster();
+    std::filesystem::path m_folder;
+    int m_port = 0;
+    bool m_running = false;
+};
+
+} // namespace pupdate::testing
