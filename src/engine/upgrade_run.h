@@ -3,6 +3,7 @@
 // and script walk. The front end fills the settings and supplies the person; the run
 // owns both database connections.
 
+#include <exception>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -29,6 +30,13 @@ enum class RunOutcome {
     Completed,         // copy and/or scripts carried out
     WalkFailed,        // the script walk took the failure path
 };
+
+// Exit status of an unattended run: 0 when the upgrade was carried out, 2 when the
+// operator declined, 1 when it failed or could not start.
+int unattendedExitStatus(RunOutcome outcome);
+
+// The class name of an error, for the process-level report ("Application Error").
+std::string errorKindName(const std::exception& error);
 
 // Messages of the run, exactly as the operator sees them.
 namespace text {
