@@ -1,1 +1,78 @@
-int main() { return 1; }
+// P_Update: applies an update package to an installed application and its database.
+//
+// With an installation folder and a database name on the command line the upgrade runs
+// at once (unattended); without them the operator fills the upgrade window.
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+
+#include "command_line.h"
+#include "console_person.h"
+#include "path_resolve.h"
+#include "upgrade_run.h"
+#if P_UPDATE_WITH_UI
+#include "window_front_end.h"
+#endif
+
+namespace {
+
+bool environmentSet(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr && *value != '\0';
+}
+
+bool consoleRequested() {
+    const char* ui = std::getenv("P_UPDATE_UI");
+    return ui != nullptr && std::strcmp(ui, "console") == 0;
+}
+
+int runInConsole(const pupdate::CommandLine& commandLine) {
+    pupdate::ConsolePerson person(std::cin, std::cout, std::cerr, ::isatty(STDERR_FILENO) != 0);
+    pupdate::UpgradeRun run(person, pupdate::programFolder());
+    run.settings().installFolder = commandLine.installFolder;
+    run.settings().database = commandLine.database;
+    try {
+        return pupdate::unattendedExitStatus(run.Bt_OkClick());
+    } catch (const std::exception& error) {
+        std::cout << std::flush;
+        std::cerr << "Application Error: " << pupdate::errorKindName(error) << ": "
+                  << error.what() << std::endl;
+        return 1;
+    }
+}
+
+void printUsage() {
+    std::cerr << "P_Update: no graphical display for the upgrade window.\n"
+                 "Run the upgrade unattended in the console with the installation folder and "
+                 "the database name:\n"
+                 "  P_Update <installation folder> <database name>\n"
+                 "The package (Update.ini, UpdatePro, UpdateSql) is read from the program's "
+                 "folder; P_UPDATE_ODBC sets the ODBC connection template.\n";
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const pupdate::CommandLine commandLine = pupdate::commandLineFromArgv(argc, argv);
+    const bool display = environmentSet("DISPLAY") || environmentSet("WAYLAND_DISPLAY");
+    const bool console = consoleRequested() || !display;
+
+    if (commandLine.unattended() && console) {
+        return runInConsole(commandLine);
+    }
+    if (console) {
+        printUsage();
+        return 1;
+    }
+#if P_UPDATE_WITH_UI
+    return pupdate::runWindowFrontEnd(argc, argv, commandLine);
+#else
+    std::cerr << "P_Update: this build has no upgrade window; run unattended with "
+                 "P_UPDATE_UI=console.\n";
+    printUsage();
+    return 1;
+#endif
+}

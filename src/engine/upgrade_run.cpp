@@ -1,1 +1,92 @@
-// placeholder until implemented
+#include "upgrade_run.h"
+
+#include <cxxabi.h>
+
+#include <cstdlib>
+#include <memory>
+#include <typeinfo>
+
+#include "connections.h"
+#include "exception_log.h"
+#include "path_resolve.h"
+#include "update_package.h"
+
+namespace pupdate {
+
+UpgradeRun::UpgradeRun(Person& person, std::filesystem::path programFolder)
+    : m_person(person), m_programFolder(std::move(programFolder)), m_odbcTemplate(odbcTemplate()) {}
+
+RunOutcome UpgradeRun::Bt_OkClick() {
+    if (!CheckInput()) {
+        return RunOutcome::InputRejected;
+    }
+    if (!OpenDatabase()) {
+        return RunOutcome::ConnectionFailed;
+    }
+    m_updateFiles = readUpdateList(m_programFolder);
+
+    RunOutcome outcome = RunOutcome::Completed;
+    std::filesystem::path folder;
+    if (!m_person.confirm(text::kConfirmClosed)) {
+        outcome = RunOutcome::Declined;
+    } else if (!findFolder(m_programFolder, kProgramFilesFolder, folder) &&
+               !findFolder(m_programFolder, kScriptFolder, folder)) {
+        m_person.inform(text::kNoPackage);
+        outcome = RunOutcome::NoPackage;
+    } else {
+        // Each folder is looked up afresh: the copy may not create the script folder,
+        // but the package folder is the operator's, not ours.
+        if (findFolder(m_programFolder, kProgramFilesFolder, folder)) {
+            CopyProgramFiles();
+        }
+        if (findFolder(m_programFolder, kScriptFolder, folder) &&
+            !trimBlanks(m_updateFiles).empty()) {
+            if (!ApplyUpdateList()) {
+                outcome = RunOutcome::WalkFailed;
+            }
+        }
+    }
+    m_person.closeWindow();
+    return outcome;
+}
+
+bool UpgradeRun::CheckInput() {
+    if (trimBlanks(m_settings.server).empty()) {
+        m_person.inform(text::kServerBlank);
+        return false;
+    }
+    if (trimBlanks(m_settings.database).empty()) {
+        m_person.inform(text::kDatabaseBlank);
+        return false;
+    }
+    return true;
+}
+
+void UpgradeRun::WriteExceptionLog(std::string_view text) {
+    pupdate::WriteExceptionLog(m_programFolder, text);
+}
+
+int unattendedExitStatus(RunOutcome outcome) {
+    switch (outcome) {
+    case RunOutcome::Completed:
+        return 0;
+    case RunOutcome::Declined:
+        return 2;
+    case RunOutcome::InputRejected:
+    case RunOutcome::ConnectionFailed:
+    case RunOutcome::NoPackage:
+    case RunOutcome::WalkFailed:
+        return 1;
+    }
+    return 1;
+}
+
+std::string errorKindName(const std::exception& error) {
+    const char* mangled = typeid(error).name();
+    int status = 0;
+    std::unique_ptr<char, decltype(&std::free)> demangled(
+        abi::__cxa_demangle(mangled, nullptr, nullptr, &status), &std::free);
+    return status == 0 && demangled ? std::string(demangled.get()) : std::string(mangled);
+}
+
+} // namespace pupdate
