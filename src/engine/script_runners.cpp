@@ -111,12 +111,9 @@ void UpgradeRun::runLineMode(const std::filesystem::path& path) {
     ScriptLineReader reader(path);
     std::string raw;
     std::string statement;
-    while (true) {
+    while (reader.next(raw)) {
         progress->setPosition(counter);
         progress->repaint();
-        if (!reader.next(raw)) {
-            break;
-        }
         try {
             statement = decodeLine(raw, survey.encoding);
         } catch (const CodePageError&) {

@@ -1,0 +1,72 @@
+#!/usr/bin/env bash
+# The program's main job on an embedded database: builds P_Update, lays out a sample
+# update package around it, and runs the upgrade unattended in the console against a
+# SQLite database reached through the SQLite3 ODBC driver, answering Yes.
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+"$root/scripts/build.sh"
+
+demo="$root/demo"
+package="$demo/package"
+rm -rf "$demo"
+mkdir -p "$package/UpdatePro/bin" "$package/UpdateSql" "$demo/install/bin" "$demo/db"
+cp "$root/build/P_Update" "$package/"
+
+# The package files are written the way package authors write them: GBK, CR LF.
+gbk() { iconv -f UTF-8 -t GBK | sed 's/$/\r/'; }
+
+gbk > "$package/Update.ini" <<'INI'
+; 升级包设置
+[Updatefile]
+顺序=01_salary.sql:IsAccess,02_schedule.sql:IsAccess
+INI
+
+printf 'version 3.1\n' > "$package/UpdatePro/readme.txt"
+printf 'salary module 3.1\n' > "$package/UpdatePro/bin/salary.dll"
+printf 'salary module 3.0\n' > "$demo/install/bin/salary.dll"
+
+gbk > "$package/UpdateSql/01_salary.sql" <<'SQL'
+update gs_ver set verdate = '2026-12-08'
+insert into employee (id, name, salary) values (3, '王芳', 6800)
+update employee set salary = salary + 500 where name = '张伟'
+insert into no_such_table values (1)
+SQL
+gbk > "$package/UpdateSql/02_schedule.sql" <<'SQL'
+create table shift (id integer primary key, name text, starts text)
+insert into shift values (1, '早班', '08:30')
+insert into shift values (2, '晚班', '20:00')
+SQL
+
+sqlite3 "$demo/db/zeltinfo.db" <<'SQL'
+create table gs_ver (verdate text);
+insert into gs_ver values ('2025-06-30');
+create table employee (id integer primary key, name text, salary integer);
+insert into employee values (1, '张伟', 8000), (2, '李娜', 7500);
+SQL
+
+echo "== Before: database $demo/db/zeltinfo.db"
+sqlite3 -header -column "$demo/db/zeltinfo.db" 'select * from gs_ver; select * from employee;'
+echo
+echo "== P_Update \"$demo/install\" zeltinfo   (answering Y)"
+set +e
+echo Y | P_UPDATE_UI=console \
+    P_UPDATE_ODBC="Driver={SQLite3};Database=$demo/db/%DATABASE%.db" \
+    "$package/P_Update" "$demo/install" zeltinfo
+status=$?
+set -e
+echo "== exit status: $status"
+echo
+echo "== After: installation folder"
+find "$demo/install" -type f | sort | while read -r f; do printf '%s: %s\n' "${f#$demo/}" "$(cat "$f")"; done
+echo
+echo "== After: database"
+sqlite3 -header -column "$demo/db/zeltinfo.db" \
+    'select * from gs_ver; select * from employee; select * from shift;'
+echo
+echo "== ReException.Log (GBK, shown as UTF-8)"
+if [ -f "$package/ReException.Log" ]; then
+    iconv -f GBK -t UTF-8 "$package/ReException.Log" | tr -d '\r'
+else
+    echo "(none)"
+fi
+exit "$status"

@@ -1,0 +1,180 @@
+// The road of one run, from the input check to closing the window, and the program-file
+// copy, on a real SQLite database through the SQLite3 ODBC driver.
+
+#include <gtest/gtest.h>
+
+#include "run_fixture.h"
+
+namespace pupdate::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+class RunTest : public ::testing::Test {
+protected:
+    TempDir dir;
+    PackageFolder folder{dir};
+    std::unique_ptr<TestDatabase> database = makeDatabase(Backend::Sqlite, dir);
+    RunBench bench{folder, *database};
+    ScriptedPerson& person = bench.person;
+    UpgradeRun& run = bench.run;
+};
+
+TEST_F(RunTest, InputCheckReportsOnlyTheFirstBlankFieldAndConnectsNowhere) {
+    run.settings().server = " \t";
+    run.settings().database = "";
+    EXPECT_EQ(run.Bt_OkClick(), RunOutcome::InputRejected);
+    EXPECT_EQ(person.events, std::vector<std::string>{"inform:服务器名不能为空"});
+    EXPECT_TRUE(run.ConnStr().empty());
+
+    person.events.clear();
+    run.settings().server = "(local)";
+    run.settings().database = "\x01 ";
+    EXPECT_EQ(run.Bt_OkClick(), RunOutcome::InputRejected);
+    EXPECT_EQ(person.events, std::vector<std::string>{"inform:数据库名不能为空"});
+    EXPECT_FALSE(run.ADOCONN().isOpen());
+}
+
+TEST_F(RunTest, FailedConnectionIsSilentAndLeavesTheWindowOpen) {
+    folder.writeProgramFile("a.txt", "new");
+    run.setOdbcTemplate("Driver={No Such Driver};Database=%DATABASE%");
+    EXPECT_EQ(run.Bt_OkClick(), RunOutcome::ConnectionFailed);
+    EXPECT_TRUE(person.events.empty());
+    EXPECT_FALSE(fs::exists(folder.install() / "a.txt"));
+    EXPECT_TRUE(folder.log().empty());
+}
+
+TEST_F(RunTest, FailedVersionProbeEscapesWithTheWindowOpen) {
+    database->exec("drop table gs_ver");
+    folder.writeProgramFile("a.txt", "new");
+    EXPECT_THROW(run.Bt_OkClick(), odbc::OdbcError);
+    EXPECT_EQ(person.windowCloses, 0);
+    EXPECT_FALSE(person.saw("confirm:是否已经退出人力资源管理软件？"));
+    EXPECT_FALSE(fs::exists(folder.install() / "a.txt"));
+}
+
+TEST_F(RunTest, DeclinedConfirmationCopiesNothingAndCloses) {
+    folder.writeProgramFile("a.txt", "new");
+    folder.writeUpdateList("s.sql:IsAccess");
+    folder.writeScript("s.sql", "update gs_ver set verdate = 'x'\r\n");
+    person.answerYes = false;
+    EXPECT_EQ(run.Bt_OkClick(), RunOutcome::Declined);
+    EXPECT_EQ(person.events,
+              (std::vector<std::string>{"confirm:是否已经退出人力资源管理软件？", "close"}));
+    EXPECT_FALSE(fs::exists(folder.install()));
+    EXPECT_EQ(database->column("select verdate from gs_ver"),
+              std::vector<std::string>{"2025-06-30"});
+}
+
+TEST_F(RunTest, PackageWithNeitherFolderIsReported) {
+    folder.writeUpdateList("s.sql:IsAccess");
+    EXPECT_EQ(run.Bt_OkClick(), RunOutcome::NoPackage);
+    EXPECT_EQ(person.events,
+              (std::vector<std::string>{"confirm:是否已经退出人力资源管理软件？",
+                                        "inform:对不起!没有找到升级文件,请检查升级包是否有效!",
+                                        "close"}));
+}
+
+TEST_F(RunTest, CopyOnlyPackageWithoutSettingsFileClosesWithoutOutcomeMessage) {
+    folder.writeProgramFile("P_Main.exe", "program");
+    EXPECT_EQ(run.Bt_OkClick(), RunOutcome::Completed);
+    EXPECT_EQ(readFile(folder.install() / "P_Main.exe"), "program");
+    EXPECT_TRUE(run.UpdateFiles().empty());
+    EXPECT_TRUE(person.eventsWithPrefix("inform:").empty());
+    EXPECT_EQ(person.windowCloses, 1);
+}
+
+TEST_F(RunTest, BlankUpdateListRunsNoScripts) {
+    folder.writeProgramFile("a.txt", "new");
+    folder.writeUpdateList(" \t ");
+    folder.writeScript("s.sql", "update gs_ver set verdate = 'x'\r\n");
+    EXPECT_EQ(run.Bt_OkClick(), RunOutcome::Completed);
+    EXPECT_TRUE(person.eventsWithPrefix("inform:").empty());
+    EXPECT_EQ(database->column("select verdate from gs_ver"),
+              std::vector<std::string>{"2025-06-30"});
+}
+
+TEST_F(RunTest, ScriptsWithoutProgramFilesAreAppliedInAnyLetterCaseOfTheFolder) {
+    folder.writeUpdateList("s.sql:IsAccess");
+    writeFile(folder.package() / "updatesql" / "S.SQL",
+              "update gs_ver set verdate = '2026-12-08'\r\n");
+    EXPECT_EQ(run.Bt_OkClick(), RunOutcome::Completed);
+    EXPECT_FALSE(fs::exists(folder.install()));
+    EXPECT_TRUE(person.saw("inform:升级完毕！"));
+    EXPECT_EQ(database->column("select verdate from gs_ver"),
+              std::vector<std::string>{"2026-12-08"});
+}
+
+TEST_F(RunTest, SettingsFileThatIsNotTextEscapes) {
+    folder.writeProgramFile("a.txt", "new");
+    writeFile(folder.package() / "Update.ini", std::string("[Updatefile]\r\n\xff\xff\x80=1"));
+    EXPECT_THROW(run.Bt_OkClick(), CodePageError);
+    EXPECT_EQ(person.windowCloses, 0);
+}
+
+class CopyTest : public RunTest {};
+
+TEST_F(CopyTest, CreatesMissingFoldersReplacesFilesAndKeepsOthers) {
+    folder.writeProgramFile("P_Main.exe", "new main");
+    folder.writeProgramFile("bin/report.dll", "new report");
+    folder.writeProgramFile("bin/deep/more/x.dat", "x");
+    writeFile(folder.install() / "P_Main.exe", "old main");
+    writeFile(folder.install() / "user.cfg", "keep me");
+    run.CopyProgramFiles();
+
+    EXPECT_EQ(readFile(folder.install() / "P_Main.exe"), "new main");
+    EXPECT_EQ(readFile(folder.install() / "bin" / "report.dll"), "new report");
+    EXPECT_EQ(readFile(folder.install() / "bin" / "deep" / "more" / "x.dat"), "x");
+    EXPECT_EQ(readFile(folder.install() / "user.cfg"), "keep me");
+    EXPECT_TRUE(folder.log().empty());
+    EXPECT_EQ(person.eventsWithPrefix("progress:max:"), std::vector<std::string>{"3"});
+    EXPECT_EQ(person.eventsWithPrefix("progress:pos:").back(), "3");
+    EXPECT_EQ(person.openProgressCount, 0);
+}
+
+TEST_F(CopyTest, ExistingFoldersAreMatchedWithoutRegardToLetterCase) {
+    folder.writeProgramFile("BIN/Report.dll", "new");
+    writeFile(folder.install() / "bin" / "report.dll", "old");
+    run.CopyProgramFiles();
+    EXPECT_EQ(readFile(folder.install() / "bin" / "report.dll"), "new");
+    EXPECT_FALSE(fs::exists(folder.install() / "BIN"));
+}
+
+TEST_F(CopyTest, FileThatCannotBeCopiedIsLoggedAndTheRestGoesOn) {
+    folder.writeProgramFile("a.txt", "a");
+    folder.writeProgramFile("blocked", "b");
+    folder.writeProgramFile("z.txt", "z");
+    // A folder in the installation where the package has a file cannot be replaced.
+    fs::create_directories(folder.install() / "blocked" / "inside");
+    run.CopyProgramFiles();
+    EXPECT_EQ(readFile(folder.install() / "a.txt"), "a");
+    EXPECT_EQ(readFile(folder.install() / "z.txt"), "z");
+    const std::string log = folder.log();
+    EXPECT_NE(log.find("blocked"), std::string::npos) << log;
+    EXPECT_EQ(log.substr(log.size() - 2), "\r\n");
+}
+
+TEST_F(CopyTest, EmptyProgramFolderCopiesNothingAndTheRunGoesOn) {
+    fs::create_directories(folder.package() / "UpdatePro");
+    folder.writeUpdateList("s.sql:IsAccess");
+    folder.writeScript("s.sql", "update gs_ver set verdate = 'y'\r\n");
+    EXPECT_EQ(run.Bt_OkClick(), RunOutcome::Completed);
+    EXPECT_TRUE(fs::is_directory(folder.install()));
+    EXPECT_TRUE(fs::is_empty(folder.install()));
+    EXPECT_EQ(database->column("select verdate from gs_ver"), std::vector<std::string>{"y"});
+}
+
+TEST_F(CopyTest, InstallationFolderThatCannotBeMadeIsLogged) {
+    folder.writeProgramFile("a.txt", "a");
+    writeFile(dir / "plainfile", "not a folder");
+    run.settings().installFolder = (dir / "plainfile" / "sub").string();
+    run.CopyProgramFiles();
+    EXPECT_NE(folder.log().find("plainfile"), std::string::npos);
+
+    run.settings().installFolder.clear();
+    run.CopyProgramFiles();
+    EXPECT_NE(folder.log().find("installation folder is empty"), std::string::npos);
+}
+
+} // namespace
+} // namespace pupdate::testing
