@@ -1,0 +1,119 @@
+// Update.ini read from real files in GBK and UTF-8.
+
+#include "temp_dir.h"
+#include "update_package.h"
+
+#include <gtest/gtest.h>
+#include <string>
+
+namespace pupdate {
+namespace {
+
+using testing::TempDir;
+using testing::writeFile;
+
+const std::string kOrderGbk = "\xCB\xB3\xD0\xF2"; // 顺序 in code page 936
+
+TEST(SettingsFileTest, SectionAndKeyNamesIgnoreLetterCase) {
+    const SettingsFile settings = SettingsFile::parse("[UPDATEFILE]\r\n"
+                                                      "顺序=a.sql:IsAccess\r\n"
+                                                      "Mode=Quiet\r\n");
+    EXPECT_EQ(settings.value("Updatefile", "顺序"), "a.sql:IsAccess");
+    EXPECT_EQ(settings.value("updatefile", "MODE"), "Quiet");
+    EXPECT_EQ(settings.value("Updatefile", "顺"), std::nullopt);
+    EXPECT_EQ(settings.value("Update", "顺序"), std::nullopt);
+}
+
+TEST(SettingsFileTest, CommentsBlanksAndOddLines) {
+    const SettingsFile settings =
+        SettingsFile::parse("orphan=outside any section\n"
+                            "; [Updatefile]\n"
+                            "[ Updatefile ]\n"
+                            "  ;顺序=commented.sql:IsAccess\n"
+                            "no assignment here\n"
+                            " \t 顺序 \t=  a.sql:IsAccess , b.sql:IsSqlserver \t \r\n"
+                            "顺序=second.sql:IsAccess\n"
+                            "expr = x=1\r"
+                            "empty=\n"
+                            "[Other]\n"
+                            "key=other\n");
+    EXPECT_EQ(settings.value("Updatefile", "顺序"), "a.sql:IsAccess , b.sql:IsSqlserver");
+    EXPECT_EQ(settings.value("Updatefile", "expr"), "x=1");
+    EXPECT_EQ(settings.value("Updatefile", "empty"), "");
+    EXPECT_EQ(settings.value("Updatefile", "key"), std::nullopt);
+    EXPECT_EQ(settings.value("Other", "key"), "other");
+    EXPECT_EQ(settings.value("", "orphan"), std::nullopt);
+}
+
+TEST(SettingsFileTest, QuotesAroundTheValueReachTheListSplitter) {
+    const SettingsFile settings =
+        SettingsFile::parse("[Updatefile]\n顺序=\"a b.sql:IsAccess\",c.sql:IsAccess\n");
+    EXPECT_EQ(settings.value("Updatefile", "顺序"), "\"a b.sql:IsAccess\",c.sql:IsAccess");
+}
+
+TEST(UpdateListFileTest, GbkAndUtf8FilesGiveTheSameList) {
+    TempDir gbk;
+    writeFile(gbk / "Update.ini",
+              "[Updatefile]\r\n" + kOrderGbk + "=\xB9\xA4\xD7\xCA.sql:IsAccess\r\n"); // 工资
+    EXPECT_EQ(readUpdateList(gbk.path()), "工资.sql:IsAccess");
+
+    TempDir utf8;
+    writeFile(utf8 / "Update.ini", "[Updatefile]\n顺序=工资.sql:IsAccess\n");
+    EXPECT_EQ(readUpdateList(utf8.path()), "工资.sql:IsAccess");
+
+    TempDir bom;
+    writeFile(bom / "Update.ini", "\xEF\xBB\xBF[Updatefile]\n顺序=工资.sql:IsAccess\n");
+    EXPECT_EQ(readUpdateList(bom.path()), "工资.sql:IsAccess");
+}
+
+TEST(UpdateListFileTest, FileNameIgnoresLetterCase) {
+    TempDir dir;
+    writeFile(dir / "UPDATE.INI", "[updatefile]\n顺序=a.sql:IsAccess\n");
+    EXPECT_EQ(readUpdateList(dir.path()), "a.sql:IsAccess");
+}
+
+TEST(UpdateListFileTest, MissingFileSectionOrKeyGivesAnEmptyList) {
+    TempDir missingFile;
+    EXPECT_EQ(readUpdateList(missingFile.path()), "");
+
+    TempDir missingSection;
+    writeFile(missingSection / "Update.ini", "[Other]\r\n" + kOrderGbk + "=a.sql:IsAccess\r\n");
+    EXPECT_EQ(readUpdateList(missingSection.path()), "");
+
+    TempDir missingKey;
+    writeFile(missingKey / "Update.ini", "[Updatefile]\r\norder=a.sql:IsAccess\r\n");
+    EXPECT_EQ(readUpdateList(missingKey.path()), "");
+
+    TempDir emptyFile;
+    writeFile(emptyFile / "Update.ini", "");
+    EXPECT_EQ(readUpdateList(emptyFile.path()), "");
+}
+
+TEST(UpdateListFileTest, LongValueIsReadWhole) {
+    std::string list;
+    for (int i = 0; list.size() <= 5000; ++i) {
+        list += "script_" + std::to_string(i) + ".sql:IsAccess,";
+    }
+    list += "last.sql:IsSqlserver";
+    TempDir dir;
+    writeFile(dir / "Update.ini", "[Updatefile]\r\n" + kOrderGbk + "=" + list + "\r\n");
+    const std::string read = readUpdateList(dir.path());
+    EXPECT_GT(read.size(), 2047u);
+    EXPECT_EQ(read, list);
+}
+
+TEST(UpdateListFileTest, BytesThatAreNeitherEncodingRaiseCodePageError) {
+    TempDir dir;
+    // 0xFF is neither a UTF-8 byte nor a GBK byte; 0x81 0x30 is no GBK character.
+    writeFile(dir / "Update.ini",
+              "[Updatefile]\r\n" + kOrderGbk + "=\x81\x30\xFF\xFE\x80\x80.sql:IsAccess\r\n");
+    try {
+        readUpdateList(dir.path());
+        FAIL() << "no error";
+    } catch (const CodePageError& error) {
+        EXPECT_NE(std::string(error.what()).find("Update.ini"), std::string::npos) << error.what();
+    }
+}
+
+} // namespace
+} // namespace pupdate
