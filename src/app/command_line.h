@@ -1,6 +1,8 @@
 #pragma once
 // The two positional arguments: installation folder and database name.
 
+#include "code_page.h"
+
 #include <string>
 #include <string_view>
 #include <vector>
@@ -21,10 +23,18 @@ struct CommandLine {
 // does: blanks are bytes 0x01-0x20 outside double quotes, a double quote toggles quoting
 // and is removed, an unclosed quote runs to the end, a pair of double quotes at the start
 // of an argument is skipped like a blank. Returns every argument, program name included.
+// The raw line is taken as GBK (the ANSI code page of the packages' platform): in
+// double-byte text only whole characters are examined, a lead byte 0x81-0xFE takes the
+// next byte with it. Arguments keep the line's bytes.
 std::vector<std::string> splitCommandLine(std::string_view raw);
+// The same for a line in the given encoding; UTF-8 is examined byte by byte, since no byte
+// of a multi-byte UTF-8 character can be taken for a blank or a quote.
+std::vector<std::string> splitCommandLine(std::string_view raw, TextEncoding encoding);
 
 // The arguments from a raw command line; further arguments are ignored.
+// A GBK line's arguments are converted to UTF-8; bytes that are not GBK stay as they are.
 CommandLine commandLineFromRaw(std::string_view raw);
+CommandLine commandLineFromRaw(std::string_view raw, TextEncoding encoding);
 // The same rules applied to arguments the shell has already split: an argument that is
 // empty or only pairs of double quotes is dropped like a blank, quotes inside an argument
 // are removed.
