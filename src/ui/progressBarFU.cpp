@@ -1,0 +1,118 @@
+#include "progressBarFU.h"
+
+#include <QGuiApplication>
+#include <QScreen>
+#include <QShowEvent>
+#include <algorithm>
+#include <climits>
+
+namespace pupdate {
+
+namespace {
+
+void centreOnScreen(QWidget& window) {
+    if (QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QRect area = screen->availableGeometry();
+        window.move(area.center() - window.rect().center());
+    }
+}
+
+} // namespace
+
+TprogressBarF::TprogressBarF(QWidget* parent) : QWidget(parent) {
+    setupUi(this);
+    setWindowFlags(Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
+    QFont windowFont(QStringLiteral("宋体"));
+    windowFont.setPixelSize(12);
+    setFont(windowFont);
+    setFixedSize(434, 55);
+    centreOnScreen(*this);
+}
+
+QEvent::Type TprogressBarF::minimiseRequestType() {
+    static const auto type = static_cast<QEvent::Type>(QEvent::registerEventType());
+    return type;
+}
+
+void TprogressBarF::FormShow() {
+    QCoreApplication::postEvent(this, new QEvent(minimiseRequestType()));
+}
+
+void TprogressBarF::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (!event->spontaneous()) {
+        FormShow();
+    }
+}
+
+bool TprogressBarF::event(QEvent* event) {
+    if (event->type() == minimiseRequestType()) {
+        setWindowState(windowState() | Qt::WindowMinimized);
+        return true;
+    }
+    return QWidget::event(event);
+}
+
+ProgressWindow::ProgressWindow() : m_form(std::make_unique<TprogressBarF>()) {
+    m_form->show();
+}
+
+ProgressWindow::~ProgressWindow() = default;
+
+void ProgressWindow::setText(const std::string& text) {
+    m_form->Label1->setText(QString::fromStdString(text));
+}
+
+void ProgressWindow::setMaximum(std::int64_t maximum) {
+    m_maximum = std::max<std::int64_t>(maximum, 0);
+    m_position = std::clamp<std::int64_t>(m_position, 0, m_maximum);
+    m_form->probar->setRange(0, toBarUnits(m_maximum));
+    m_form->probar->setValue(toBarUnits(m_position));
+}
+
+void ProgressWindow::setPosition(std::int64_t position) {
+    m_position = std::clamp<std::int64_t>(position, 0, m_maximum);
+    m_form->probar->setValue(toBarUnits(m_position));
+}
+
+void ProgressWindow::setBarVisible(bool visible) {
+    m_form->probar->setVisible(visible);
+}
+
+void ProgressWindow::repaint() {
+    if (!m_form->isVisible()) {
+        return;
+    }
+    Drawn now = drawnNow();
+    if (m_lastPainted && *m_lastPainted == now) {
+        return;
+    }
+    m_lastPainted = std::move(now);
+    m_form->repaint();
+}
+
+void ProgressWindow::close() {
+    m_form->close();
+}
+
+ProgressWindow::Drawn ProgressWindow::drawnNow() const {
+    Drawn drawn;
+    drawn.text = m_form->Label1->text();
+    drawn.barVisible = !m_form->probar->isHidden();
+    if (m_maximum > 0) {
+        // Measured against the bar's whole width: never coarser than the filled part
+        // the style draws inside its frame.
+        const long double share = static_cast<long double>(m_position) / m_maximum;
+        drawn.filledPixels = static_cast<int>(share * m_form->probar->width());
+    }
+    return drawn;
+}
+
+int ProgressWindow::toBarUnits(std::int64_t value) const {
+    if (m_maximum <= INT_MAX) {
+        return static_cast<int>(value);
+    }
+    return static_cast<int>(static_cast<long double>(value) * INT_MAX / m_maximum);
+}
+
+} // namespace pupdate

@@ -1,0 +1,72 @@
+#pragma once
+// The progress window: one line of text over a bar, borderless and on top, shown while
+// a script runs or the transaction commits. The engine blocks the user-interface thread
+// while it works, so the window is repainted on request instead of by the event loop.
+
+#include "person.h"
+#include "ui_progressBarFU.h"
+
+#include <QWidget>
+#include <cstdint>
+#include <memory>
+#include <optional>
+
+namespace pupdate {
+
+class TprogressBarF : public QWidget, public Ui::TprogressBarF {
+    Q_OBJECT
+public:
+    // Created without an owner, hidden, centred on the screen.
+    explicit TprogressBarF(QWidget* parent = nullptr);
+
+    // Queues a request to minimise the window; it takes effect when events are next
+    // processed (in practice at the next message box).
+    void FormShow();
+    // The event type of the queued minimise request.
+    static QEvent::Type minimiseRequestType();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    bool event(QEvent* event) override;
+};
+
+// The engine's progress indication in a TprogressBarF: shown when created, hidden by
+// close(), destroyed with the indication.
+class ProgressWindow : public Progress {
+public:
+    ProgressWindow();
+    ~ProgressWindow() override;
+    ProgressWindow(const ProgressWindow&) = delete;
+    ProgressWindow& operator=(const ProgressWindow&) = delete;
+
+    void setText(const std::string& text) override;
+    void setMaximum(std::int64_t maximum) override;
+    // Positions outside 0..maximum are held at the nearest end, as the bar draws them.
+    void setPosition(std::int64_t position) override;
+    void setBarVisible(bool visible) override;
+    // Paints the window at once, but only when what it would draw differs from what was
+    // last painted: a script of a million lines moves the bar a few hundred pixels.
+    void repaint() override;
+    void close() override;
+
+    TprogressBarF& form() { return *m_form; }
+    std::int64_t maximum() const { return m_maximum; }
+    std::int64_t position() const { return m_position; }
+
+private:
+    struct Drawn {
+        QString text;
+        bool barVisible = true;
+        int filledPixels = 0;
+        bool operator==(const Drawn&) const = default;
+    };
+    Drawn drawnNow() const;
+    int toBarUnits(std::int64_t value) const;
+
+    std::unique_ptr<TprogressBarF> m_form;
+    std::int64_t m_maximum = 0;
+    std::int64_t m_position = 0;
+    std::optional<Drawn> m_lastPainted;
+};
+
+} // namespace pupdate
