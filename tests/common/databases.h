@@ -3,11 +3,12 @@
 // a SQLite file through the SQLite3 ODBC driver, and PostgreSQL through psqlODBC on a
 // private cluster that the test program starts and stops itself.
 
+#include "odbc.h"
+
 #include <filesystem>
 #include <string>
+#include <sys/types.h>
 #include <vector>
-
-#include "odbc.h"
 
 namespace pupdate::testing {
 
@@ -60,6 +61,8 @@ private:
     std::filesystem::path m_folder;
     int m_port = 0;
     bool m_running = false;
+    pid_t m_watcher = -1;   // stops and removes the cluster when the test program is gone
+    int m_watcherPipe = -1; // its end closes when the test program ends
 };
 
 } // namespace pupdate::testing
