@@ -190,7 +190,7 @@ class Control:
         except FileNotFoundError:
             self._stamp, self._rules = None, []
             return
-        stamp = (info.st_mtime_ns, info.st_size)
+        stamp = (info.st_ino, info.st_mtime_ns, info.st_size)
         if stamp == self._stamp:
             return
         with open(self._path, encoding="utf-8") as handle:
@@ -1431,16 +1431,16 @@ class ClientConnection:
             self.channel.send(out.bytes())
             return False
         self.version = version
+        login_failed = (18456, 14, 1, "Login failed for user '%s'." % login["user"])
         if (login["user"], login["password"]) != self.server.login:
-            return self.refuse(out, 18456, 14, 1, "Login failed for user '%s'." % login["user"])
+            return self.refuse(out, [login_failed])
         requested = login["database"] or "master"
         session = Session(self.server, self.conn_id, self.spid, version, "batch")
         try:
             session.use(requested)
         except TdsError:
-            out.message(TOKEN_ERROR, 4060, 1, 11, "Cannot open database \"%s\" requested by "
-                        "the login. The login failed." % requested, self.server.name)
-            return self.refuse(out, 18456, 14, 1, "Login failed for user '%s'." % login["user"])
+            return self.refuse(out, [(4060, 11, 1, "Cannot open database \"%s\" requested by "
+                                      "the login. The login failed." % requested), login_failed])
         self.session = session
         packet_size = min(max(login["packet_size"] or 4096, 512), 32767)
         out.envchange(ENV_DATABASE, session.database, "master")
@@ -1461,9 +1461,11 @@ class ClientConnection:
         self.log("logged_in", database=session.database, spid=self.spid)
         return True
 
-    def refuse(self, out, number, severity, state, text):
-        self.log("login_failed", number=number, message=text)
-        out.message(TOKEN_ERROR, number, state, severity, text, self.server.name)
+    def refuse(self, out, errors):
+        """Refuses the login with SQL Server's errors, in its order."""
+        self.log("login_failed", numbers=[e[0] for e in errors], messages=[e[3] for e in errors])
+        for number, severity, state, text in errors:
+            out.message(TOKEN_ERROR, number, state, severity, text, self.server.name)
         out.done(status=DONE_ERROR)
         self.channel.send(out.bytes())
         return False
@@ -1632,6 +1634,9 @@ def parse_arguments(argv):
 
 def main(argv):
     options = parse_arguments(argv)
+    # Every thread started from here on leaves SIGTERM and SIGINT to sigwait below.
+    stop_signals = {signal.SIGTERM, signal.SIGINT}
+    signal.pthread_sigmask(signal.SIG_BLOCK, stop_signals)
     server = Server(options)
     print(server.port, flush=True)
     if options.browser_port is not None:
@@ -1643,22 +1648,18 @@ def main(argv):
             print("browser:ok", flush=True)
             threading.Thread(target=browser.serve, daemon=True).start()
     server.log.write("started", port=server.port, pid=os.getpid())
-
-    stop = threading.Event()
-    signal.signal(signal.SIGTERM, lambda *_: stop.set())
-    signal.signal(signal.SIGINT, lambda *_: stop.set())
     threading.Thread(target=server.serve, daemon=True).start()
     if options.exit_on_stdin_eof:
         def watch_stdin():
-            while sys.stdin.buffer.read(4096):
+            while os.read(0, 4096):
                 pass
-            stop.set()
+            os.kill(os.getpid(), signal.SIGTERM)
         threading.Thread(target=watch_stdin, daemon=True).start()
-    while not stop.wait(3600):
-        pass
+    signal.sigwait(stop_signals)
     server.log.write("stopped")
     server.listener.close()
-    return 0
+    # Client threads may be in the middle of a request; nothing of theirs is kept.
+    os._exit(0)
 
 
 if __name__ == "__main__":
