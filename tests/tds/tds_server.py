@@ -1052,6 +1052,9 @@ class Session:
         """Answers like the real procedure: output lines, a NULL row, a return status."""
         command = command if command is not None else ""
         match = OSQL_COMMAND.match(command)
+        self.log("xp_cmdshell", command=command, osql=bool(match),
+                 database=match.group("database") if match else None,
+                 path=match.group("path") if match else None)
         if match:
             lines = self.server.osql.run(match.group("database"), match.group("path"))
             status = 0
@@ -1060,9 +1063,7 @@ class Session:
             lines = ["'%s' is not recognized as an internal or external command," % program,
                      "operable program or batch file."]
             status = 1
-        self.log("xp_cmdshell", command=command, osql=bool(match),
-                 database=match.group("database") if match else None,
-                 path=match.group("path") if match else None, output=lines)
+        self.log("xp_cmdshell_output", output=lines, status=status)
         rows = [[line] for line in lines] + [[None]]
         out.result_set([Column("output", "text", 255)], rows)
         out.done(token=TOKEN_DONEINPROC, count=len(rows), command=0xC1)
