@@ -299,6 +299,15 @@ class TokenStream:
     def return_status(self, value):
         self.raw(bytes([TOKEN_RETURNSTATUS]) + struct.pack("<i", value))
 
+    @property
+    def empty(self):
+        return not self._parts
+
+    def end_as_procedure(self):
+        """Turns a closing DONE into DONEPROC: a failed RPC still ends as a procedure."""
+        if self._parts and isinstance(self._parts[-1], list):
+            self._parts[-1][0] = TOKEN_DONEPROC
+
     def result_set(self, columns, rows):
         meta = struct.pack("<H", len(columns))
         for column in columns:
@@ -1457,9 +1466,11 @@ class ClientConnection:
             out.raw(bytes([TOKEN_FEATUREEXTACK, 0xFF]))
         out.envchange(ENV_PACKET_SIZE, str(packet_size), "4096")
         out.done()
+        # Logged before the answer goes out, so that the log's order is the order in
+        # which the client saw things happen.
+        self.log("logged_in", database=session.database, spid=self.spid)
         self.channel.send(out.bytes())
         self.channel.packet_size = packet_size
-        self.log("logged_in", database=session.database, spid=self.spid)
         return True
 
     def refuse(self, out, errors):
@@ -1494,7 +1505,7 @@ class ClientConnection:
                 out.message(TOKEN_ERROR, 50000, 1, 16, "Test server: packet type %d is not "
                             "supported." % kind, self.server.name)
                 out.done(status=DONE_ERROR)
-            if not out._parts:
+            if out.empty:
                 out.done()
             self.channel.send(out.bytes())
 
@@ -1543,7 +1554,7 @@ class ClientConnection:
             self.session.call_procedure(name, [p["value"] for p in params], out)
         except TdsError as error:
             self.session.report(error, out)
-            out._parts[-1][0] = TOKEN_DONEPROC
+            out.end_as_procedure()
 
 
 # ---------------------------------------------------------------------------------------
