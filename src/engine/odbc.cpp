@@ -89,7 +89,7 @@ private:
 
 } // namespace
 
-// The driver manager's environment, shared by every connection alive at a time.
+// The driver manager's environment, one for every connection of the program.
 class Environment {
 public:
     Environment() {
@@ -111,13 +111,10 @@ public:
 
     SQLHENV handle() const { return m_env; }
 
+    // Made on first use and kept for the program's life, so that drivers stay loaded
+    // between connections; every connection holds it until it is destroyed.
     static std::shared_ptr<Environment> shared() {
-        static std::weak_ptr<Environment> current;
-        std::shared_ptr<Environment> environment = current.lock();
-        if (!environment) {
-            environment = std::make_shared<Environment>();
-            current = environment;
-        }
+        static const std::shared_ptr<Environment> environment = std::make_shared<Environment>();
         return environment;
     }
 
@@ -367,11 +364,9 @@ void Connection::execute(const std::string& sql) {
     h.text = utf8ToUtf16(sql);
     const SQLRETURN rc =
         SQLExecDirectW(h.stmt, wide(h.text), static_cast<SQLINTEGER>(h.text.size()));
-    if (rc == SQL_NO_DATA) {
-        // A searched update or delete that touched no row.
-        return;
-    }
-    if (!succeeded(rc)) {
+    // SQL_NO_DATA: a searched update or delete that touched no row, which is success;
+    // a batch may still have results after it.
+    if (!succeeded(rc) && rc != SQL_NO_DATA) {
         OdbcError error = diagnostic(SQL_HANDLE_STMT, h.stmt, "SQLExecDirect");
         SQLFreeStmt(h.stmt, SQL_CLOSE);
         throw error;
