@@ -1,9 +1,9 @@
 #include "console_person.h"
 
+#include "update_package.h"
+
 #include <chrono>
 #include <string>
-
-#include "update_package.h"
 
 namespace pupdate {
 

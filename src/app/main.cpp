@@ -3,16 +3,15 @@
 // With an installation folder and a database name on the command line the upgrade runs
 // at once (unattended); without them the operator fills the upgrade window.
 
-#include <unistd.h>
-
-#include <cstdlib>
-#include <cstring>
-#include <iostream>
-
 #include "command_line.h"
 #include "console_person.h"
 #include "path_resolve.h"
 #include "upgrade_run.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <unistd.h>
 #if P_UPDATE_WITH_UI
 #include "window_front_end.h"
 #endif
@@ -38,8 +37,8 @@ int runInConsole(const pupdate::CommandLine& commandLine) {
         return pupdate::unattendedExitStatus(run.Bt_OkClick());
     } catch (const std::exception& error) {
         std::cout << std::flush;
-        std::cerr << "Application Error: " << pupdate::errorKindName(error) << ": "
-                  << error.what() << std::endl;
+        std::cerr << "Application Error: " << pupdate::errorKindName(error) << ": " << error.what()
+                  << std::endl;
         return 1;
     }
 }

@@ -1,5 +1,9 @@
 // Copies the package's program files into the installation folder.
 
+#include "path_resolve.h"
+#include "update_package.h"
+#include "upgrade_run.h"
+
 #include <cctype>
 #include <cstdint>
 #include <filesystem>
@@ -7,10 +11,6 @@
 #include <system_error>
 #include <unordered_map>
 #include <unordered_set>
-
-#include "path_resolve.h"
-#include "update_package.h"
-#include "upgrade_run.h"
 
 namespace pupdate {
 
@@ -160,9 +160,8 @@ void UpgradeRun::CopyProgramFiles() {
         if (!error) {
             error = std::make_error_code(std::errc::not_a_directory);
         }
-        WriteExceptionLog(fs::filesystem_error("cannot create installation folder",
-                                               destination, error)
-                              .what());
+        WriteExceptionLog(
+            fs::filesystem_error("cannot create installation folder", destination, error).what());
     } else {
         TreeCopy(*this, *progress).copyContents(source, destination);
     }

@@ -1,14 +1,14 @@
 // The two ways of running one script: line by line over the first connection, or handed
 // to the server's osql through xp_cmdshell on the second.
 
+#include "code_page.h"
+#include "update_package.h"
+#include "upgrade_run.h"
+
 #include <memory>
 #include <regex>
 #include <stdexcept>
 #include <string>
-
-#include "code_page.h"
-#include "update_package.h"
-#include "upgrade_run.h"
 
 namespace pupdate {
 
@@ -73,8 +73,7 @@ std::string buildOsqlCommand(std::string_view database, std::string_view path) {
                                     printable(database));
     }
     if (!isShellSafe(path)) {
-        throw std::invalid_argument("脚本路径含有不能交给服务器命令行的字符: " +
-                                    printable(path));
+        throw std::invalid_argument("脚本路径含有不能交给服务器命令行的字符: " + printable(path));
     }
     std::string command = "osql -E  -S (local) -d ";
     command += database;
@@ -91,8 +90,8 @@ void UpgradeRun::RunUpdateEntry(const std::string& kind, const std::filesystem::
         runServerSide(path);
     } else {
         // Skipping it would report a script that never ran as applied.
-        throw std::invalid_argument("未知的脚本类型 \"" + kind + "\"（应为 IsAccess 或 IsSqlserver）: " +
-                                    path.string());
+        throw std::invalid_argument("未知的脚本类型 \"" + kind +
+                                    "\"（应为 IsAccess 或 IsSqlserver）: " + path.string());
     }
 }
 
@@ -150,8 +149,7 @@ void UpgradeRun::runLineMode(const std::filesystem::path& path) {
 }
 
 void UpgradeRun::runServerSide(const std::filesystem::path& path) {
-    const std::string command =
-        buildOsqlCommand(trimBlanks(m_settings.database), path.string());
+    const std::string command = buildOsqlCommand(trimBlanks(m_settings.database), path.string());
 
     std::unique_ptr<Progress> progress = m_person.openProgress();
     if (m_adoconn.inTransaction()) {

@@ -1,12 +1,12 @@
 // The walk over the update list: one transaction, every entry in list order, one commit.
 
-#include <memory>
-#include <stdexcept>
-#include <string>
-
 #include "path_resolve.h"
 #include "update_package.h"
 #include "upgrade_run.h"
+
+#include <memory>
+#include <stdexcept>
+#include <string>
 
 namespace pupdate {
 

@@ -1,15 +1,14 @@
 #include "upgrade_run.h"
 
-#include <cxxabi.h>
-
-#include <cstdlib>
-#include <memory>
-#include <typeinfo>
-
 #include "connections.h"
 #include "exception_log.h"
 #include "path_resolve.h"
 #include "update_package.h"
+
+#include <cstdlib>
+#include <cxxabi.h>
+#include <memory>
+#include <typeinfo>
 
 namespace pupdate {
 

@@ -1,12 +1,11 @@
 // The program P_Update itself, unattended in the console: what the operator reads, what
 // it answers, and the exit status an installer sees.
 
-#include <gtest/gtest.h>
-#include <sys/wait.h>
+#include "run_fixture.h"
 
 #include <cstdlib>
-
-#include "run_fixture.h"
+#include <gtest/gtest.h>
+#include <sys/wait.h>
 
 namespace pupdate::testing {
 namespace {
@@ -36,21 +35,21 @@ protected:
     }
 
     // Runs the program from the package with the given arguments and standard input.
+    // `environment` holds assignments that override the template; `unset` env's -u options.
     Result runProgram(const std::string& arguments, const std::string& input,
-                      const std::string& environment = "P_UPDATE_UI=console") {
+                      const std::string& environment = "P_UPDATE_UI=console",
+                      const std::string& unset = "") {
         writeFile(dir / "stdin", input);
         const std::string command =
-            "env " + environment + " P_UPDATE_ODBC=" + quoted(database->odbcTemplate()) + " " +
-            quoted((folder.package() / "P_Update").string()) + " " + arguments + " <" +
-            quoted((dir / "stdin").string()) + " >" + quoted((dir / "stdout").string()) +
+            "env " + unset + " P_UPDATE_ODBC=" + quoted(database->odbcTemplate()) + " " +
+            environment + " " + quoted((folder.package() / "P_Update").string()) + " " + arguments +
+            " <" + quoted((dir / "stdin").string()) + " >" + quoted((dir / "stdout").string()) +
             " 2>" + quoted((dir / "stderr").string());
         const int raw = std::system(command.c_str());
         return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, readFile(dir / "stdout"),
                 readFile(dir / "stderr")};
     }
-    std::string installArgs() const {
-        return quoted(folder.install().string()) + " zeltinfo";
-    }
+    std::string installArgs() const { return quoted(folder.install().string()) + " zeltinfo"; }
 
     TempDir dir;
     PackageFolder folder{dir};
@@ -119,9 +118,10 @@ TEST_F(ConsoleTest, FailedVersionProbeIsTheProcessLevelReport) {
 }
 
 TEST_F(ConsoleTest, InteractiveModeWithoutADisplayExplainsHowToRunUnattended) {
-    for (const std::string& arguments : {std::string(), quoted(folder.install().string()),
-                                         "'\"\"' zeltinfo"}) {
-        const Result result = runProgram(arguments, "", "-u DISPLAY -u WAYLAND_DISPLAY");
+    for (const std::string& arguments :
+         {std::string(), quoted(folder.install().string()), std::string("'\"\"' zeltinfo")}) {
+        const Result result =
+            runProgram(arguments, "", "", "-u DISPLAY -u WAYLAND_DISPLAY -u P_UPDATE_UI");
         EXPECT_EQ(result.status, 1) << arguments;
         EXPECT_NE(result.err.find("P_Update <installation folder> <database name>"),
                   std::string::npos);

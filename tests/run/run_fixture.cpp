@@ -1,9 +1,9 @@
 #include "run_fixture.h"
 
-#include <cctype>
-
 #include "code_page.h"
 #include "exception_log.h"
+
+#include <cctype>
 
 namespace pupdate::testing {
 
@@ -14,7 +14,8 @@ std::string currentTestName() {
     std::string name = info ? std::string(info->test_suite_name()) + "_" + info->name() : "db";
     std::string clean;
     for (char c : name) {
-        clean += std::isalnum(static_cast<unsigned char>(c)) ? static_cast<char>(std::tolower(c)) : '_';
+        clean +=
+            std::isalnum(static_cast<unsigned char>(c)) ? static_cast<char>(std::tolower(c)) : '_';
     }
     return clean.substr(0, 60);
 }

@@ -3,17 +3,16 @@
 // database (SQLite through the SQLite3 ODBC driver, or PostgreSQL through psqlODBC)
 // holding the application's version table.
 
-#include <gtest/gtest.h>
-
-#include <filesystem>
-#include <memory>
-#include <string>
-#include <vector>
-
 #include "databases.h"
 #include "scripted_person.h"
 #include "temp_dir.h"
 #include "upgrade_run.h"
+
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <memory>
+#include <string>
+#include <vector>
 
 namespace pupdate::testing {
 

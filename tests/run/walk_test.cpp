@@ -1,11 +1,10 @@
 // The script walk and both runners, end to end on SQLite (SQLite3 ODBC driver) and on
 // PostgreSQL (psqlODBC on a private cluster).
 
-#include <gtest/gtest.h>
+#include "run_fixture.h"
 
 #include <algorithm>
-
-#include "run_fixture.h"
+#include <gtest/gtest.h>
 
 namespace pupdate::testing {
 namespace {
@@ -118,16 +117,20 @@ TEST_P(WalkTest, ChineseLiteralsArriveIntactAndMalformedGbkLinesAreRefused) {
     // UTF-8 with a byte-order mark, a GBK file, and a GBK file with one broken line.
     folder.writeScript("b.sql", "\xEF\xBB\xBFinsert into t values (2, '公登')\r\n", true);
     folder.writeScript("c.sql",
-                       "insert into t values (3, '" + std::string("\xB9\xA4") + "')\r\n"
-                       "insert into t values (4, '" + std::string("\xB9\x7F") + "')\r\n"
-                       "insert into t values (5, 'ok')\r\n",
+                       "insert into t values (3, '" + std::string("\xB9\xA4") +
+                           "')\r\n"
+                           "insert into t values (4, '" +
+                           std::string("\xB9\x7F") +
+                           "')\r\n"
+                           "insert into t values (5, 'ok')\r\n",
                        true);
     ASSERT_TRUE(walk("a.sql:IsAccess,b.sql:IsAccess,c.sql:IsAccess"));
     EXPECT_EQ(database->column("select name from t order by id"),
               (Strings{"张伟的工资", "公登", "工", "ok"}));
     const std::string log = folder.log();
     EXPECT_NE(log.find("GBK"), std::string::npos) << log;
-    EXPECT_NE(log.find("values (4, '??')\r\n\r\n"), std::string::npos) << log;
+    // Shown without its broken byte, followed by the empty line that ends every record.
+    EXPECT_NE(log.find("values (4, '?\x7f')\r\n\r\n"), std::string::npos) << log;
 }
 
 TEST_P(WalkTest, UnknownKindsFailTheWalkAndEmptyItemsAreSkipped) {
@@ -147,7 +150,7 @@ TEST_P(WalkTest, RefusedServerCommandRollsBackWhatCameBefore) {
     folder.writeScript("a.sql", "insert into t values (1, 'a')\r\n");
     folder.writeScript("b&c.sql", "select 1\r\n");
     EXPECT_FALSE(walk("a.sql:IsAccess,b&c.sql:IsSqlserver"));
-    EXPECT_TRUE(ids().empty());
+    EXPECT_TRUE(ids().empty()) << ::testing::PrintToString(person().events) << folder.log();
     EXPECT_NE(folder.log().find("b&c.sql"), std::string::npos) << folder.log();
 }
 
@@ -160,11 +163,11 @@ TEST(OsqlCommand, IsBuiltExactlyAndRefusesWhatTheServerShellWouldActOn) {
     for (const char* bad : {"\"", "&", "|", "<", ">", "^", "%", "!", "\n", "\t", "\x7f"}) {
         EXPECT_THROW(buildOsqlCommand(std::string("db") + bad, "p.sql"), std::invalid_argument)
             << int(bad[0]);
-        EXPECT_THROW(buildOsqlCommand("db", std::string("p") + bad + ".sql"),
-                     std::invalid_argument)
+        EXPECT_THROW(buildOsqlCommand("db", std::string("p") + bad + ".sql"), std::invalid_argument)
             << int(bad[0]);
     }
-    EXPECT_EQ(buildOsqlCommand("工资库", "/包/b.sql"), "osql -E  -S (local) -d 工资库 -i \"/包/b.sql\" ");
+    EXPECT_EQ(buildOsqlCommand("工资库", "/包/b.sql"),
+              "osql -E  -S (local) -d 工资库 -i \"/包/b.sql\" ");
 }
 
 // The server-side path on PostgreSQL: a database named "master" with a function
@@ -209,13 +212,14 @@ protected:
 };
 
 TEST_F(ServerSideTest, FirstServerEntryCommitsWhatCameBeforeAndLaterEntriesRunOnTheirOwn) {
-    folder.writeScript("a.sql", "insert into t values (1, 'a')\r\ninsert into t values (2, 'a')\r\n");
+    folder.writeScript("a.sql",
+                       "insert into t values (1, 'a')\r\ninsert into t values (2, 'a')\r\n");
     folder.writeScript("b c.sql", "anything osql reads\r\n");
     folder.writeScript("c.sql", "insert into t values (3, 'c')\r\n");
     UpgradeRun& run = bench->run;
     ASSERT_TRUE(run.OpenDatabase());
-    run.setUpdateFiles("a.sql:IsAccess,\"b c.sql\":IsSqlserver,c.sql:IsAccess");
-    ASSERT_TRUE(run.ApplyUpdateList());
+    run.setUpdateFiles("a.sql:IsAccess, \"b c.sql:IsSqlserver\" ,c.sql:IsAccess");
+    ASSERT_TRUE(run.ApplyUpdateList()) << folder.log();
 
     const std::string path = (folder.package() / "UpdateSql" / "b c.sql").string();
     const auto calls = master.query("select command, rows_seen from calls order by n");
