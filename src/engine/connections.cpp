@@ -33,7 +33,8 @@ bool equalsIgnoringCase(std::string_view a, std::string_view b) {
 }
 
 // The value of a key in an ADO-style connection string: pairs split at ';', key and
-// value at the first '=', blanks around both ignored, keys compared without letter case.
+// value at the first '=', blanks around both ignored as the provider ignores them (the
+// fixed "password =kp4719 " means the password kp4719), keys compared without letter case.
 // The first occurrence counts, so nothing that follows (such as a database name holding
 // ';') can override the server or the login given before it.
 std::optional<std::string_view> adoValue(std::string_view connStr, std::string_view key) {
