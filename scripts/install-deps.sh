@@ -15,6 +15,7 @@ packages=(
   fonts-wqy-microhei fontconfig
   xvfb xauth
   locales
+  clang libclang-rt-14-dev llvm
 )
 
 missing=()

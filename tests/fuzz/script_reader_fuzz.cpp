@@ -1,0 +1,155 @@
+// The line-mode script reader and the survey on arbitrary files, against a plain
+// in-memory reading of the same rules.
+//
+// The input is written to a real file. When its first byte is odd, the rest is put behind
+// a run of filler bytes so that it straddles the end of the reader's first buffer; the
+// expected result is then worked out from the rest alone (the filler only lengthens the
+// first line), which keeps the byte-by-byte reference cheap.
+
+#include "code_page.h"
+#include "fuzz_check.h"
+#include "update_package.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace pupdate::fuzz {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::size_t kReaderBuffer = 64 * 1024;
+
+// A private folder for the one file the target rewrites; removed when the fuzzer exits.
+class ScratchFile {
+public:
+    ScratchFile() {
+        std::string pattern = (fs::temp_directory_path() / "p_update_fuzz_XXXXXX").string();
+        if (::mkdtemp(pattern.data()) == nullptr) {
+            fail("cannot create a scratch folder");
+        }
+        m_folder = pattern;
+        m_file = m_folder / "script.sql";
+    }
+    ~ScratchFile() {
+        std::error_code ignored;
+        fs::remove_all(m_folder, ignored);
+    }
+    const fs::path& write(const std::string& bytes) {
+        std::ofstream out(m_file, std::ios::binary | std::ios::trunc);
+        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        out.close();
+        check(out.good(), "the scratch file is written");
+        return m_file;
+    }
+
+private:
+    fs::path m_folder;
+    fs::path m_file;
+};
+
+// Lines by the reading rules, one byte at a time over the whole text.
+std::vector<std::string> referenceLines(std::string text, bool atFileStart) {
+    if (atFileStart && startsWithUtf8Bom(text)) {
+        text.erase(0, 3);
+    }
+    text.resize(std::min(text.size(), text.find('\x1A')));
+    std::vector<std::string> lines;
+    std::string line;
+    bool started = false;
+    for (const char c : text) {
+        started = true;
+        if (c == '\n') {
+            lines.push_back(line);
+            line.clear();
+            started = false;
+        } else if (c != '\r') {
+            line.push_back(c);
+        }
+    }
+    if (started) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+// Lines as a text list counts them: CR, LF or CR LF end a line, a zero byte ends the text.
+std::int64_t referenceCount(const std::string& bytes) {
+    std::int64_t count = 0;
+    std::size_t i = 0;
+    const std::size_t end = std::min(bytes.size(), bytes.find('\0'));
+    while (i < end) {
+        ++count;
+        while (i < end && bytes[i] != '\r' && bytes[i] != '\n') {
+            ++i;
+        }
+        if (i < end && bytes[i] == '\r') {
+            ++i;
+        }
+        if (i < end && bytes[i] == '\n') {
+            ++i;
+        }
+    }
+    return count;
+}
+
+TextEncoding referenceEncoding(const std::string& bytes, bool atFileStart) {
+    if (atFileStart && startsWithUtf8Bom(bytes)) {
+        return TextEncoding::Utf8;
+    }
+    const std::string_view text = std::string_view(bytes).substr(0, bytes.find('\x1A'));
+    return isValidUtf8(text) && !isPlainAscii(text) ? TextEncoding::Utf8 : TextEncoding::Gbk;
+}
+
+} // namespace
+} // namespace pupdate::fuzz
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    using namespace pupdate;
+    using fuzz::check;
+    static fuzz::ScratchFile scratch;
+
+    std::string bytes;
+    std::string filler;
+    std::string rest;
+    if (size > 1 && (data[0] & 1) != 0) {
+        // The rest starts up to 255 bytes before the first buffer ends.
+        filler.assign(fuzz::kReaderBuffer - data[1], 'x');
+        rest.assign(fuzz::asText(data + 2, size - 2));
+        bytes = filler + rest;
+    } else {
+        rest.assign(fuzz::asText(data, size));
+        bytes = rest;
+    }
+    const bool padded = !filler.empty();
+    std::vector<std::string> expectedLines = fuzz::referenceLines(rest, !padded);
+    std::int64_t expectedCount = fuzz::referenceCount(rest);
+    if (padded) {
+        // The filler holds no byte the rules look at: it starts the first line.
+        if (expectedLines.empty()) {
+            expectedLines.push_back(filler);
+        } else {
+            expectedLines.front().insert(0, filler);
+        }
+        expectedCount = std::max<std::int64_t>(expectedCount, 1);
+    }
+    const std::filesystem::path& file = scratch.write(bytes);
+
+    std::vector<std::string> lines;
+    ScriptLineReader reader(file);
+    std::string line;
+    while (reader.next(line)) {
+        lines.push_back(line);
+    }
+    check(!reader.next(line), "the end stays the end");
+    check(lines == expectedLines, "reader lines follow the rules");
+
+    const ScriptSurvey survey = surveyScript(file);
+    check(survey.lineCount == expectedCount, "survey counts as a text list");
+    check(survey.encoding == fuzz::referenceEncoding(rest, !padded), "survey encoding");
+    return 0;
+}
