@@ -1,0 +1,226 @@
+// Hostile package contents: each gives a clear outcome, never a crash or a hang, and the
+// program writes nowhere but the installation folder and the program folder.
+
+#include "fault_fixture.h"
+
+#include <gtest/gtest.h>
+#include <map>
+#include <random>
+
+namespace pupdate::testing {
+namespace {
+
+namespace fs = std::filesystem;
+using Strings = std::vector<std::string>;
+
+constexpr std::size_t kMiB = 1024 * 1024;
+
+std::string randomBytes(std::size_t size, unsigned seed) {
+    std::mt19937 random(seed);
+    std::string bytes(size, '\0');
+    for (char& c : bytes) {
+        c = static_cast<char>(random() & 0xFF);
+    }
+    return bytes;
+}
+
+// Every file under `root` with its size and modification time, except what lies under
+// the folders the program may write to and the database's own files.
+using Snapshot = std::map<std::string, std::pair<std::uintmax_t, fs::file_time_type>>;
+
+class HostilePackageTest : public FaultTest {
+protected:
+    void SetUp() override {
+        useDatabase(Backend::Sqlite);
+        database->exec("create table t (id integer primary key, name text)");
+        writeFile(dir / "outside" / "keep.txt", "untouched");
+        writeFile(dir / "outside" / "up.sql", "insert into t values (1, 'up')\r\n");
+        fs::create_directories(folder.package() / "UpdateSql");
+        before = snapshot();
+    }
+
+    void TearDown() override {
+        EXPECT_EQ(snapshot(), before) << "a file outside the installation and program folders "
+                                         "was written";
+    }
+
+    Snapshot snapshot() const {
+        Snapshot files;
+        for (auto it = fs::recursive_directory_iterator(dir.path());
+             it != fs::recursive_directory_iterator(); ++it) {
+            const fs::path& path = it->path();
+            const std::string name = path.filename().string();
+            if (path == folder.package() || path == folder.install() || path == dir / "process") {
+                it.disable_recursion_pending();
+                continue;
+            }
+            if (name.rfind("zeltinfo.db", 0) == 0) {
+                continue;
+            }
+            files[path.string()] = {it->is_regular_file() ? it->file_size() : 0,
+                                    fs::last_write_time(path)};
+        }
+        return files;
+    }
+
+    void expectNoCrash(const ProgramResult& result) {
+        EXPECT_FALSE(result.hung) << "the program hung";
+        EXPECT_EQ(result.signal, 0) << "the program died by a signal:\n" << result.err;
+    }
+
+    Snapshot before;
+};
+
+TEST_F(HostilePackageTest, SettingsFileOfRandomBytesStopsTheRunWithItsReason) {
+    std::string bytes = randomBytes(64 * 1024, 1);
+    bytes[100] = '\xFF'; // neither UTF-8 nor GBK
+    writeFile(folder.package() / "Update.ini", bytes);
+    folder.writeProgramFile("app.dll", "new");
+    folder.writeScript("a.sql", "insert into t values (1, 'a')\r\n");
+
+    const ProgramResult result = runUnattended();
+    expectNoCrash(result);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(result.err.find("Application Error: pupdate::CodePageError: "), std::string::npos)
+        << result.err;
+    EXPECT_NE(result.err.find("Update.ini"), std::string::npos);
+    EXPECT_TRUE(result.out.empty()) << "asked nothing, reported nothing: " << result.out;
+    EXPECT_FALSE(fs::exists(folder.install()));
+    EXPECT_TRUE(ids().empty());
+}
+
+TEST_F(HostilePackageTest, SettingsFileOfRandomGbkTextHasNoUpdateList) {
+    // Random double-byte characters and ASCII: decodes, but holds no usable list.
+    std::mt19937 random(2);
+    std::string text;
+    while (text.size() < 64 * 1024) {
+        if (random() % 4 == 0) {
+            text += static_cast<char>(0x20 + random() % 0x5F);
+            text += random() % 8 == 0 ? "\r\n" : "";
+        } else {
+            text += static_cast<char>(0xB0 + random() % 0x27);
+            text += static_cast<char>(0xA1 + random() % 0x5E);
+        }
+    }
+    writeFile(folder.package() / "Update.ini", text);
+    folder.writeProgramFile("app.dll", "new");
+
+    const ProgramResult result = runUnattended();
+    expectNoCrash(result);
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(readFile(folder.install() / "app.dll"), "new");
+}
+
+TEST_F(HostilePackageTest, FiftyMebibyteUpdateListFailsAtItsFirstMissingScript) {
+    folder.writeScript("a.sql", "insert into t values (1, 'a')\r\n");
+    std::string list = "a.sql:IsAccess";
+    for (int i = 0; list.size() < 50 * kMiB; ++i) {
+        list += ",missing_" + std::to_string(i) + ".sql:IsAccess";
+    }
+    folder.writeUpdateList(list);
+
+    const ProgramResult result = runUnattended();
+    expectNoCrash(result);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(result.out.find("系统提示: 升级处理失败！\n"), std::string::npos) << result.out;
+    EXPECT_TRUE(ids().empty()) << "the first script was rolled back";
+    EXPECT_NE(folder.log().find("missing_0.sql"), std::string::npos);
+}
+
+TEST_F(HostilePackageTest, FiftyMebibyteSingleEntryNamesNoFile) {
+    folder.writeUpdateList(std::string(50 * kMiB, 'n') + ".sql:IsAccess");
+
+    const ProgramResult result = runUnattended();
+    expectNoCrash(result);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(result.out.find("系统提示: 升级处理失败！\n"), std::string::npos) << result.out;
+    EXPECT_TRUE(ids().empty());
+}
+
+TEST_F(HostilePackageTest, ScriptOfASingleTwentyMebibyteLineIsOneStatement) {
+    const std::string value(20 * kMiB, 'x');
+    folder.writeUpdateList("big.sql:IsAccess,garbage.sql:IsAccess");
+    // No line break at the end: the last line is still read.
+    folder.writeScript("big.sql", "insert into t values (1, '" + value + "')");
+    folder.writeScript("garbage.sql", value);
+
+    const ProgramResult result = runUnattended();
+    expectNoCrash(result);
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_NE(result.out.find("系统提示: 升级完毕！\n"), std::string::npos) << result.out;
+    EXPECT_EQ(database->column("select length(name) from t"),
+              Strings{std::to_string(value.size())});
+    // The line that is no statement is logged whole, once.
+    const std::string log = readFile(folder.package() / std::string(kExceptionLogName));
+    EXPECT_GT(log.size(), value.size());
+    EXPECT_LT(log.size(), value.size() + 4096);
+}
+
+TEST_F(HostilePackageTest, BinaryGarbageScriptIsLoggedLineByLine) {
+    folder.writeUpdateList("garbage.sql:IsAccess,a.sql:IsAccess");
+    folder.writeScript("garbage.sql", randomBytes(kMiB, 3), true);
+    folder.writeScript("a.sql", "insert into t values (1, 'a')\r\n");
+
+    const ProgramResult result = runUnattended();
+    expectNoCrash(result);
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_NE(result.out.find("系统提示: 升级完毕！\n"), std::string::npos) << result.out;
+    EXPECT_EQ(ids(), Strings{"1"});
+    EXPECT_FALSE(readFile(folder.package() / std::string(kExceptionLogName)).empty());
+}
+
+TEST_F(HostilePackageTest, DotDotAndAbsoluteNamesWriteNothingOutside) {
+    // A script reached through ".." is read where it lies; nothing is written there.
+    // Program files whose names look like paths out of the installation folder, and a
+    // link to a folder outside the package.
+    folder.writeProgramFile("..\\..\\outside\\evil.txt", "evil");
+    folder.writeProgramFile("sub/..\\..\\..\\evil2.txt", "evil");
+    fs::create_directory_symlink(dir / "outside", folder.package() / "UpdatePro" / "linked");
+    folder.writeUpdateList("..\\..\\outside\\up.sql:IsAccess");
+
+    ProgramResult result = runUnattended();
+    expectNoCrash(result);
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(ids(), Strings{"1"});
+    EXPECT_EQ(readFile(folder.install() / "..\\..\\outside\\evil.txt"), "evil");
+    EXPECT_EQ(readFile(folder.install() / "sub" / "..\\..\\..\\evil2.txt"), "evil");
+    EXPECT_EQ(readFile(folder.install() / "linked" / "keep.txt"), "untouched");
+    EXPECT_EQ(readFile(dir / "outside" / "up.sql"), "insert into t values (1, 'up')\r\n");
+
+    // An absolute name is taken inside the script folder, where there is no such file.
+    folder.writeUpdateList((dir / "outside" / "up.sql").string() + ":IsAccess");
+    result = runUnattended();
+    expectNoCrash(result);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(result.out.find("系统提示: 升级处理失败！\n"), std::string::npos) << result.out;
+    EXPECT_EQ(ids(), Strings{"1"});
+}
+
+TEST_F(HostilePackageTest, FolderLinkBackIntoTheProgramFilesEndsAtTheLinkLimit) {
+    folder.writeProgramFile("app.dll", "new");
+    fs::create_directory_symlink(".", folder.package() / "UpdatePro" / "loop");
+
+    const ProgramResult result = runUnattended();
+    expectNoCrash(result);
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(readFile(folder.install() / "app.dll"), "new");
+}
+
+TEST_F(HostilePackageTest, SameScriptTwiceRunsTwice) {
+    folder.writeUpdateList("a.sql:IsAccess,A.SQL:IsAccess");
+    folder.writeScript("a.sql", "insert into t values (1, 'a')\r\n"
+                                "insert into t values (2, 'b')\r\n");
+
+    const ProgramResult result = runUnattended();
+    expectNoCrash(result);
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_NE(result.out.find("系统提示: 升级完毕！\n"), std::string::npos) << result.out;
+    EXPECT_EQ(ids(), (Strings{"1", "2"}));
+    // The second pass finds both rows there: two failed statements, logged.
+    const std::string log = folder.log();
+    EXPECT_NE(log.find("insert into t values (1, 'a')\r\n\r\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("insert into t values (2, 'b')\r\n\r\n"), std::string::npos) << log;
+}
+
+} // namespace
+} // namespace pupdate::testing

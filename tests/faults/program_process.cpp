@@ -1,0 +1,116 @@
+#include "program_process.h"
+
+#include "temp_dir.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <signal.h>
+#include <stdexcept>
+#include <sys/wait.h>
+#include <system_error>
+#include <thread>
+#include <unistd.h>
+
+namespace pupdate::testing {
+
+namespace fs = std::filesystem;
+
+ProgramProcess::ProgramProcess(fs::path program, std::string odbcTemplate, fs::path scratch)
+    : m_program(std::move(program)), m_odbcTemplate(std::move(odbcTemplate)),
+      m_scratch(std::move(scratch)) {
+    fs::create_directories(m_scratch);
+}
+
+ProgramProcess::~ProgramProcess() {
+    if (m_pid > 0 && !m_ended) {
+        ::kill(m_pid, SIGKILL);
+        ::waitpid(m_pid, nullptr, 0);
+    }
+}
+
+void ProgramProcess::start(const std::vector<std::string>& arguments, const std::string& input) {
+    writeFile(m_scratch / "stdin", input);
+    std::vector<std::string> argv{m_program.string()};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    std::vector<char*> pointers;
+    for (std::string& argument : argv) {
+        pointers.push_back(argument.data());
+    }
+    pointers.push_back(nullptr);
+    const std::string in = (m_scratch / "stdin").string();
+    const std::string out = (m_scratch / "stdout").string();
+    const std::string err = (m_scratch / "stderr").string();
+
+    m_pid = ::fork();
+    if (m_pid < 0) {
+        throw std::system_error(errno, std::generic_category(), "fork");
+    }
+    if (m_pid == 0) {
+        const int inFd = ::open(in.c_str(), O_RDONLY);
+        const int outFd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int errFd = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (inFd < 0 || outFd < 0 || errFd < 0) {
+            ::_exit(126);
+        }
+        ::dup2(inFd, 0);
+        ::dup2(outFd, 1);
+        ::dup2(errFd, 2);
+        ::closefrom(3);
+        // The console front end, whatever display the tests may have.
+        ::unsetenv("DISPLAY");
+        ::unsetenv("WAYLAND_DISPLAY");
+        ::setenv("P_UPDATE_UI", "console", 1);
+        ::setenv("P_UPDATE_ODBC", m_odbcTemplate.c_str(), 1);
+        ::execv(pointers[0], pointers.data());
+        ::_exit(127);
+    }
+}
+
+bool ProgramProcess::running() {
+    if (m_ended || m_pid <= 0) {
+        return false;
+    }
+    const pid_t done = ::waitpid(m_pid, &m_rawStatus, WNOHANG);
+    if (done == m_pid) {
+        m_ended = true;
+    }
+    return !m_ended;
+}
+
+ProgramResult ProgramProcess::wait(std::chrono::seconds limit) {
+    ProgramResult result;
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (running() && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    if (!m_ended) {
+        ::kill(m_pid, SIGKILL);
+        ::waitpid(m_pid, &m_rawStatus, 0);
+        m_ended = true;
+        result.hung = true;
+    }
+    if (WIFEXITED(m_rawStatus)) {
+        result.status = WEXITSTATUS(m_rawStatus);
+    } else if (WIFSIGNALED(m_rawStatus)) {
+        result.signal = WTERMSIG(m_rawStatus);
+    }
+    result.out = readFile(m_scratch / "stdout");
+    result.err = readFile(m_scratch / "stderr");
+    return result;
+}
+
+ProgramResult runProgram(const fs::path& program, const std::string& odbcTemplate,
+                         const fs::path& scratch, const std::vector<std::string>& arguments,
+                         const std::string& input, std::chrono::seconds limit) {
+    ProgramProcess process(program, odbcTemplate, scratch);
+    process.start(arguments, input);
+    return process.wait(limit);
+}
+
+fs::path installProgram(const fs::path& packageFolder) {
+    const fs::path copy = packageFolder / "P_Update";
+    fs::copy_file(P_UPDATE_BINARY, copy, fs::copy_options::overwrite_existing);
+    return copy;
+}
+
+} // namespace pupdate::testing

@@ -1,0 +1,106 @@
+// The program folder is read-only, so ReException.Log cannot be written when an error has
+// to be logged. That error is not swallowed: the walk takes its failure path, and the log
+// failure then escapes the run with the window still open (interactive) or ends the
+// program through the process-level report with status 1 (unattended). Nothing is
+// committed and nothing is reported as applied.
+//
+// Running as root, permission bits do not stop a write, so the folder is made read-only
+// by a read-only bind mount of itself. Where mounting is not permitted the test falls back
+// to a ReException.Log that is a folder: opening it for appending fails the same way.
+
+#include "fault_fixture.h"
+#include "mounts.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+namespace pupdate::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+class ReadOnlyProgramFolderTest : public FaultTest {
+protected:
+    void SetUp() override {
+        useDatabase(Backend::Sqlite);
+        database->exec("create table t (id integer primary key)");
+    }
+
+    // Makes the package folder unwritable for this process and the program it starts.
+    void makeReadOnly() {
+        if (::geteuid() != 0) {
+            fs::permissions(folder.package(),
+                            fs::perms::owner_write | fs::perms::group_write |
+                                fs::perms::others_write,
+                            fs::perm_options::remove);
+            return;
+        }
+        mount = std::make_unique<Mount>(Mount::readOnly(folder.package()));
+        if (!mount->mounted()) {
+            std::cout << "read-only bind mount refused (" << mount->why()
+                      << "); ReException.Log is made a folder instead\n";
+            fs::create_directory(folder.package() / std::string(kExceptionLogName));
+        }
+    }
+
+    std::unique_ptr<Mount> mount;
+};
+
+TEST_F(ReadOnlyProgramFolderTest, FailedStatementThatCannotBeLoggedFailsTheRunUnattended) {
+    folder.writeUpdateList("a.sql:IsAccess");
+    folder.writeScript("a.sql", "insert into t values (1)\r\n"
+                                "insert into missing_table values (2)\r\n"
+                                "insert into t values (3)\r\n");
+    makeReadOnly();
+
+    const ProgramResult result = runUnattended();
+    EXPECT_FALSE(result.hung);
+    EXPECT_EQ(result.signal, 0) << result.err;
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(result.out.find("系统提示: 升级处理失败！\n"), std::string::npos) << result.out;
+    EXPECT_EQ(result.out.find("更新成功！"), std::string::npos) << result.out;
+    EXPECT_EQ(result.out.find("升级完毕！"), std::string::npos) << result.out;
+    EXPECT_NE(result.err.find("Application Error: pupdate::LogWriteError: "), std::string::npos)
+        << result.err;
+    EXPECT_NE(result.err.find(std::string(kExceptionLogName)), std::string::npos);
+    // The statement before the failing one was rolled back with the rest.
+    EXPECT_TRUE(ids().empty());
+    EXPECT_FALSE(fs::is_regular_file(folder.package() / std::string(kExceptionLogName)));
+}
+
+TEST_F(ReadOnlyProgramFolderTest, InteractiveRunLeavesTheWindowOpenAndReportsNothingApplied) {
+    folder.writeUpdateList("a.sql:IsAccess");
+    folder.writeScript("a.sql", "insert into t values (1)\r\n"
+                                "insert into missing_table values (2)\r\n");
+    makeReadOnly();
+
+    RunBench bench(folder, *database);
+    EXPECT_THROW(bench.run.Bt_OkClick(), LogWriteError);
+    EXPECT_EQ(bench.person.windowCloses, 0);
+    EXPECT_EQ(bench.person.eventsWithPrefix("inform:"), std::vector<std::string>{"升级处理失败！"});
+    EXPECT_TRUE(bench.person.eventsWithPrefix("status:").empty());
+    EXPECT_EQ(bench.person.openProgressCount, 0);
+    bench.run.ADOCONN().close();
+    EXPECT_TRUE(ids().empty());
+}
+
+TEST_F(ReadOnlyProgramFolderTest, CopyFailureThatCannotBeLoggedStopsTheRunBeforeTheScripts) {
+    // The installation folder is a file, so the copy fails and has to log.
+    writeFile(folder.install(), "not a folder");
+    folder.writeProgramFile("bin/app.dll", "new");
+    folder.writeUpdateList("a.sql:IsAccess");
+    folder.writeScript("a.sql", "insert into t values (1)\r\n");
+    makeReadOnly();
+
+    const ProgramResult result = runUnattended();
+    EXPECT_FALSE(result.hung);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(result.err.find("Application Error: pupdate::LogWriteError: "), std::string::npos)
+        << result.err;
+    EXPECT_EQ(result.out.find("升级完毕！"), std::string::npos) << result.out;
+    EXPECT_TRUE(ids().empty());
+    EXPECT_EQ(readFile(folder.install()), "not a folder");
+}
+
+} // namespace
+} // namespace pupdate::testing
