@@ -3,6 +3,7 @@
 #include <QGuiApplication>
 #include <QScreen>
 #include <QShowEvent>
+#include <QWindow>
 #include <algorithm>
 #include <climits>
 
@@ -18,6 +19,8 @@ void centreOnScreen(QWidget& window) {
 }
 
 } // namespace
+
+int TprogressBarF::s_minimiseHeld = 0;
 
 TprogressBarF::TprogressBarF(QWidget* parent) : QWidget(parent) {
     setupUi(this);
@@ -47,10 +50,27 @@ void TprogressBarF::showEvent(QShowEvent* event) {
 
 bool TprogressBarF::event(QEvent* event) {
     if (event->type() == minimiseRequestType()) {
-        setWindowState(windowState() | Qt::WindowMinimized);
+        if (s_minimiseHeld > 0) {
+            // Queued again: events posted while posted events are being delivered wait
+            // for the next round.
+            QCoreApplication::postEvent(this, new QEvent(minimiseRequestType()));
+        } else {
+            setWindowState(windowState() | Qt::WindowMinimized);
+        }
         return true;
     }
     return QWidget::event(event);
+}
+
+bool TprogressBarF::isExposed() const {
+    const QWindow* window = windowHandle();
+    return window != nullptr && window->isExposed();
+}
+
+void TprogressBarF::takeWindowSystemEvents() {
+    ++s_minimiseHeld;
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    --s_minimiseHeld;
 }
 
 ProgressWindow::ProgressWindow() : m_form(std::make_unique<TprogressBarF>()) {
@@ -88,6 +108,15 @@ void ProgressWindow::repaint() {
         return;
     }
     m_lastPainted = std::move(now);
+    if (!m_form->isExposed()) {
+        // A window shown while the engine blocks the event loop is not exposed yet and
+        // cannot be painted. Tried again at the next change only, so that a window that
+        // never gets exposed costs no more than the changes of its bar.
+        m_form->takeWindowSystemEvents();
+        if (!m_form->isExposed()) {
+            return;
+        }
+    }
     m_form->repaint();
 }
 

@@ -25,9 +25,19 @@ public:
     // The event type of the queued minimise request.
     static QEvent::Type minimiseRequestType();
 
+    // True when the window system has exposed the window, so that it can be painted.
+    bool isExposed() const;
+    // Lets Qt take the window system's pending events (above all the exposure of a
+    // freshly shown window, before which nothing can be painted), leaving user input and
+    // queued minimise requests for the next real event loop.
+    void takeWindowSystemEvents();
+
 protected:
     void showEvent(QShowEvent* event) override;
     bool event(QEvent* event) override;
+
+private:
+    static int s_minimiseHeld;
 };
 
 // The engine's progress indication in a TprogressBarF: shown when created, hidden by
