@@ -70,12 +70,15 @@ int main(int argc, char** argv) {
         progress.setText(std::string(pupdate::text::kChecking) +
                          "/opt/zelt/update/Updatesql/销售数据.sql");
         progress.setMaximum(3);
-        progress.setPosition(1);
-        progress.repaint();
-        // Shown as the engine shows it, before the queued minimise request is handled.
-        ok &= save(progress.form(), folder, "progress_window.png");
-        settle();
+        // As the engine drives it: no event loop runs, only the explicit repaints while
+        // the statements take their time.
+        for (int position = 0; position < 2; ++position) {
+            progress.setPosition(position);
+            progress.repaint();
+            QThread::msleep(100);
+        }
         ok &= saveScreen(folder, "screen_progress.png");
+        ok &= save(progress.form(), folder, "progress_window.png");
     }
 
     QMessageBox confirmation(QMessageBox::Information, QString::fromUtf8(pupdate::kMessageCaption),

@@ -36,11 +36,16 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
         if (event->type() == QEvent::Show) {
             if (auto* window = qobject_cast<TFrm_Update*>(watched)) {
-                noteWindow(*window);
-                if (m_cancelWindow) {
-                    QMetaObject::invokeMethod(
-                        window, [window] { window->Bt_Cel->click(); }, Qt::QueuedConnection);
-                }
+                // Noted once the window's own show handler has run.
+                QMetaObject::invokeMethod(
+                    window,
+                    [this, window] {
+                        noteWindow(*window);
+                        if (m_cancelWindow) {
+                            window->Bt_Cel->click();
+                        }
+                    },
+                    Qt::QueuedConnection);
             }
         }
         return ModalAnswerer::eventFilter(watched, event);

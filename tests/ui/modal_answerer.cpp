@@ -34,7 +34,8 @@ bool ModalAnswerer::eventFilter(QObject* watched, QEvent* event) {
         return false;
     }
     auto* widget = static_cast<QWidget*>(watched);
-    if (!widget->isWindow()) {
+    // Spontaneous show and hide events come from minimising and restoring.
+    if (!widget->isWindow() || event->spontaneous()) {
         return false;
     }
     // Progress windows are recognised by name: when one is released its Hide event

@@ -1,0 +1,236 @@
+// Whole upgrade runs started from the window against a SQLite database through the
+// SQLite3 ODBC driver, with the message boxes answered by the test; and the window front
+// end as the program runs it, started as a separate process.
+
+#include "U_Main.h"
+#include "code_page.h"
+#include "databases.h"
+#include "front_end_child.h"
+#include "modal_answerer.h"
+#include "temp_dir.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QLabel>
+#include <QProcess>
+#include <QTest>
+#include <filesystem>
+#include <gtest/gtest.h>
+
+namespace pupdate::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+// A package folder with a database beside it, and a window whose run uses both.
+class WindowRunTest : public ::testing::Test {
+protected:
+    fs::path package() const { return dir / "package"; }
+    fs::path install() const { return dir / "install"; }
+
+    void writePackage(const std::string& updateList, const std::string& script) {
+        writeFile(package() / "Update.ini",
+                  utf8ToGbkLossy("[Updatefile]\r\n顺序=" + updateList + "\r\n"));
+        writeFile(package() / "UpdateSql" / "a.sql", utf8ToGbkLossy(script));
+        writeFile(package() / "UpdatePro" / "bin" / "app.txt", "new program file");
+    }
+
+    std::vector<std::string> column(const SqliteDatabase& database, const std::string& sql) {
+        std::vector<std::string> values;
+        for (const auto& row : database.query(sql)) {
+            values.push_back(row.at(0).value_or("NULL"));
+        }
+        return values;
+    }
+
+    // Shows the window as the operator sees it, pointed at the package's database.
+    std::unique_ptr<TFrm_Update> openWindow(const SqliteDatabase& database) {
+        auto window = std::make_unique<TFrm_Update>(CommandLine{}, package());
+        window->run().setOdbcTemplate(database.odbcTemplate());
+        window->show();
+        window->E_Position->setText(QString::fromStdString(install().string()));
+        QObject::connect(window.get(), &TFrm_Update::windowClosed, [this] { ++closes; });
+        return window;
+    }
+
+    TempDir dir;
+    ModalAnswerer answerer;
+    int closes = 0;
+};
+
+TEST_F(WindowRunTest, FullRunAppliesTheScriptCopiesTheFilesAndReports) {
+    SqliteDatabase database(dir / "zeltinfo.db");
+    writePackage("a.sql:IsAccess", "create table t (x int)\r\n"
+                                   "insert into t values (1)\r\n"
+                                   "insert into missing_table values (2)\r\n"
+                                   "insert into t values (3)\r\n");
+    auto window = openWindow(database);
+    answerer.answer(QMessageBox::Yes); // the application has been closed
+    answerer.answer(QMessageBox::Ok);  // finished
+
+    QTest::mouseClick(window->Bt_Ok, Qt::LeftButton);
+
+    ASSERT_EQ(answerer.boxes.size(), 2u);
+    EXPECT_EQ(answerer.boxes[0].text, QStringLiteral("是否已经退出人力资源管理软件？"));
+    EXPECT_EQ(answerer.boxes[0].buttons, QMessageBox::Yes | QMessageBox::No);
+    EXPECT_EQ(answerer.boxes[1].text, QStringLiteral("升级完毕！"));
+    EXPECT_EQ(answerer.boxes[1].buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+    for (const SeenBox& box : answerer.boxes) {
+        EXPECT_EQ(box.title, QStringLiteral("系统提示"));
+        EXPECT_EQ(box.icon, QMessageBox::Information);
+        EXPECT_EQ(box.ownerName, QStringLiteral("TFrm_Update"));
+    }
+    EXPECT_EQ(answerer.unexpected, 0);
+
+    EXPECT_EQ(column(database, "select x from t order by x"), (std::vector<std::string>{"1", "3"}));
+    EXPECT_EQ(readFile(install() / "bin" / "app.txt"), "new program file");
+    const std::string log = gbkToUtf8(readFile(package() / "ReException.Log"));
+    EXPECT_NE(log.find("insert into missing_table values (2)"), std::string::npos) << log;
+
+    // One window each for the copy, the script and the commit; all released at the end.
+    EXPECT_EQ(answerer.progressWindowsShown, 3);
+    ASSERT_EQ(answerer.progressWindows.size(), 3u);
+    EXPECT_EQ(answerer.progressWindows[0].text, QStringLiteral("正在复制程序文件"));
+    const SeenProgress& script = answerer.progressWindows[1];
+    EXPECT_TRUE(script.text.startsWith(QStringLiteral("正在校验："))) << script.text.toStdString();
+    EXPECT_TRUE(script.text.endsWith(QStringLiteral("a.sql"))) << script.text.toStdString();
+    EXPECT_EQ(script.maximum, 4);
+    EXPECT_EQ(script.position, 2); // two statements had succeeded when the last was read
+    EXPECT_EQ(answerer.progressWindows[2].text, QStringLiteral("提交成功！"));
+    EXPECT_FALSE(answerer.progressWindows[2].barVisible);
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        EXPECT_NE(widget->objectName(), QStringLiteral("TprogressBarF"));
+    }
+
+    EXPECT_EQ(window->statusPanel(1)->text(), QStringLiteral("更新成功！"));
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_GE(closes, 1);
+}
+
+TEST_F(WindowRunTest, FailedVersionProbeReachesTheErrorReportAndTheWindowStaysOpen) {
+    SqliteDatabase database(dir / "zeltinfo.db", false);
+    writePackage("a.sql:IsAccess", "create table t (x int)\r\n");
+    auto window = openWindow(database);
+    answerer.answer(QMessageBox::Ok);
+
+    QTest::mouseClick(window->Bt_Ok, Qt::LeftButton);
+
+    ASSERT_EQ(answerer.boxes.size(), 1u);
+    const SeenBox& report = answerer.boxes[0];
+    EXPECT_EQ(report.icon, QMessageBox::Critical);
+    EXPECT_EQ(report.title, QCoreApplication::applicationName());
+    EXPECT_TRUE(report.text.contains(QStringLiteral("gs_ver"))) << report.text.toStdString();
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_EQ(closes, 0);
+    EXPECT_FALSE(fs::exists(install()));
+}
+
+// The window front end as the program runs it: this test program started again with
+// "--front-end" and the program's arguments.
+class FrontEndProcessTest : public ::testing::Test {
+protected:
+    struct Outcome {
+        int exitCode = -1;
+        QStringList boxes;   // "title|icon|text|buttons|owner|modality"
+        QStringList windows; // "E_Server|E_db|E_Position|E_type"
+    };
+
+    Outcome start(const QStringList& arguments, const QString& answers) {
+        const QString record = QString::fromStdString((dir / "record.txt").string());
+        QProcess process;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        environment.insert(QStringLiteral("P_UPDATE_TEST_ANSWERS"), answers);
+        environment.insert(QStringLiteral("P_UPDATE_TEST_RECORD"), record);
+        environment.insert(QStringLiteral("P_UPDATE_ODBC"),
+                           QString::fromStdString(SqliteDatabase::folderTemplate(dir.path())));
+        process.setProcessEnvironment(environment);
+        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        process.start(QCoreApplication::applicationFilePath(),
+                      QStringList{QString::fromUtf8(kFrontEndSwitch)} + arguments);
+        // Every box is answered, so the program ends by itself; the limit only keeps a
+        // broken build from hanging the test run.
+        EXPECT_TRUE(process.waitForFinished(120'000));
+        Outcome outcome;
+        outcome.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+        QFile file(record);
+        if (file.open(QIODevice::ReadOnly)) {
+            for (const QString& line : QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'))) {
+                QStringList fields = line.split(QLatin1Char('\t'));
+                const QString kind = fields.takeFirst();
+                if (kind == QLatin1String("box")) {
+                    outcome.boxes << fields.join(QLatin1Char('|'));
+                } else if (kind == QLatin1String("window")) {
+                    outcome.windows << fields.join(QLatin1Char('|'));
+                }
+            }
+        }
+        return outcome;
+    }
+
+    static QString box(const char* title, QMessageBox::Icon icon, const char* text,
+                       QMessageBox::StandardButtons buttons, const char* owner,
+                       Qt::WindowModality modality) {
+        return QStringList{QString::fromUtf8(title), QString::number(icon),
+                           QString::fromUtf8(text),  QString::number(buttons.toInt()),
+                           QString::fromUtf8(owner), QString::number(modality)}
+            .join(QLatin1Char('|'));
+    }
+
+    TempDir dir;
+};
+
+TEST_F(FrontEndProcessTest, UnattendedRunNeverShowsTheWindowButItsBoxes) {
+    SqliteDatabase database(dir / "zeltinfo.db");
+    const Outcome outcome =
+        start({QString::fromStdString((dir / "install").string()), QStringLiteral("zeltinfo")},
+              QStringLiteral("No"));
+    EXPECT_EQ(outcome.exitCode, 2); // declined
+    EXPECT_TRUE(outcome.windows.isEmpty());
+    EXPECT_EQ(
+        outcome.boxes,
+        QStringList{box("系统提示", QMessageBox::Information, "是否已经退出人力资源管理软件？",
+                        QMessageBox::Yes | QMessageBox::No, "TFrm_Update", Qt::ApplicationModal)});
+}
+
+TEST_F(FrontEndProcessTest, UnattendedBlankDatabaseIsRejected) {
+    const Outcome outcome =
+        start({QString::fromStdString((dir / "install").string()), QStringLiteral("  ")},
+              QStringLiteral("Ok"));
+    EXPECT_EQ(outcome.exitCode, 1);
+    EXPECT_TRUE(outcome.windows.isEmpty());
+    EXPECT_EQ(outcome.boxes,
+              QStringList{box("系统提示", QMessageBox::Information, "数据库名不能为空",
+                              QMessageBox::Ok, "TFrm_Update", Qt::ApplicationModal)});
+}
+
+TEST_F(FrontEndProcessTest, ErrorEscapingTheUnattendedRunShowsApplicationError) {
+    SqliteDatabase database(dir / "zeltinfo.db", false); // no version table
+    const Outcome outcome =
+        start({QString::fromStdString((dir / "install").string()), QStringLiteral("zeltinfo")},
+              QStringLiteral("Ok"));
+    EXPECT_EQ(outcome.exitCode, 1);
+    EXPECT_TRUE(outcome.windows.isEmpty());
+    ASSERT_EQ(outcome.boxes.size(), 1);
+    const QStringList fields = outcome.boxes[0].split(QLatin1Char('|'));
+    ASSERT_EQ(fields.size(), 6);
+    EXPECT_EQ(fields[0], QStringLiteral("Application Error"));
+    EXPECT_EQ(fields[1], QString::number(QMessageBox::Critical));
+    EXPECT_TRUE(
+        fields[2].startsWith(QStringLiteral("Exception pupdate::odbc::OdbcError in module ")))
+        << fields[2].toStdString();
+    EXPECT_TRUE(fields[2].contains(QStringLiteral("gs_ver"))) << fields[2].toStdString();
+    EXPECT_EQ(fields[4], QString()); // no owner: the process-level report
+    EXPECT_EQ(fields[5], QString::number(Qt::ApplicationModal));
+}
+
+TEST_F(FrontEndProcessTest, InteractiveModeShowsThePresetAndEndsWhenTheWindowCloses) {
+    const Outcome outcome = start({QStringLiteral("/opt/from/argument")}, QStringLiteral("Cancel"));
+    EXPECT_EQ(outcome.exitCode, 0);
+    EXPECT_TRUE(outcome.boxes.isEmpty());
+    EXPECT_EQ(outcome.windows,
+              QStringList{QStringLiteral("(local)|zeltinfo|C:\\zeltinfo3.0|产品")});
+}
+
+} // namespace
+} // namespace pupdate::testing
