@@ -214,30 +214,41 @@ pid_t startWatcher(const fs::path& bin, const fs::path& folder, int& writeEnd) {
 } // namespace
 
 PostgresCluster& PostgresCluster::instance() {
-    static PostgresCluster cluster;
+    static PostgresCluster cluster(true);
     return cluster;
 }
 
-PostgresCluster::PostgresCluster() {
+namespace {
+
+// A fresh folder under /tmp that the postgres system user owns.
+fs::path makeClusterFolder() {
     std::string pattern = "/tmp/p_update_pg_XXXXXX";
     if (::mkdtemp(pattern.data()) == nullptr) {
         throw std::system_error(errno, std::generic_category(), "mkdtemp");
     }
-    m_folder = pattern;
     if (runningAsRoot()) {
         const passwd* user = ::getpwnam(kSystemUser);
         if (user == nullptr) {
             throw std::runtime_error("no postgres system user");
         }
-        if (::chown(m_folder.c_str(), user->pw_uid, user->pw_gid) != 0) {
+        if (::chown(pattern.c_str(), user->pw_uid, user->pw_gid) != 0) {
             throw std::system_error(errno, std::generic_category(), "chown");
         }
     }
-    const fs::path bin = serverPrograms();
-    const fs::path data = m_folder / "data";
-    const fs::path log = m_folder / "setup.log";
-    m_watcher = startWatcher(bin, m_folder, m_watcherPipe);
+    return pattern;
+}
 
+// Points the cluster's socket at its own folder; the last setting in the file wins.
+void setSocketFolder(const fs::path& folder) {
+    std::ofstream conf(folder / "data" / "postgresql.conf", std::ios::app);
+    conf << "unix_socket_directories = '" << folder.string() << "'\n";
+}
+
+// initdb into folder/data with the settings of a private test cluster.
+void initialiseCluster(const fs::path& folder) {
+    const fs::path bin = serverPrograms();
+    const fs::path data = folder / "data";
+    const fs::path log = folder / "setup.log";
     // The superuser logs in only through the private socket (trust); TCP needs a password.
     if (run({(bin / "initdb").string(), "-D", data.string(), "-U", "postgres", "-E", "UTF8",
              "--locale=C", "--auth-local=trust", "--auth-host=scram-sha-256"},
@@ -248,20 +259,80 @@ PostgresCluster::PostgresCluster() {
         std::ofstream conf(data / "postgresql.conf", std::ios::app);
         conf << "\n# private test cluster\n"
              << "listen_addresses = '127.0.0.1'\n"
-             << "unix_socket_directories = '" << m_folder.string()
-             << "'\n"
              // Fast without flushing to disk; commits still reach the write-ahead log at
              // once, so they survive an immediate stop.
              << "fsync = off\n"
              << "full_page_writes = off\n"
              << "max_connections = 40\n";
     }
-    start();
+    setSocketFolder(folder);
+}
 
+// The cluster made once per test run by the postgres_template test, when it is there:
+// copying it is much faster than initdb in every test process.
+fs::path templateFolder() {
+#ifdef P_UPDATE_PG_TEMPLATE_DIR
+    const fs::path folder = P_UPDATE_PG_TEMPLATE_DIR;
+    std::error_code error;
+    if (fs::exists(folder / "data" / "PG_VERSION", error)) {
+        return folder;
+    }
+#endif
+    return {};
+}
+
+} // namespace
+
+void PostgresCluster::makeTemplate(const fs::path& target) {
+    PostgresCluster cluster(false);
+    cluster.stopCleanly();
+    // Built beside the target and renamed, so a test never copies half a template.
+    const fs::path staging = target.string() + ".new";
+    std::error_code ignored;
+    fs::remove_all(staging, ignored);
+    fs::create_directories(staging);
+    if (runningAsRoot()) {
+        const passwd* user = ::getpwnam(kSystemUser);
+        if (user == nullptr || ::chown(staging.c_str(), user->pw_uid, user->pw_gid) != 0) {
+            throw std::runtime_error("cannot hand the template folder to the postgres user");
+        }
+    }
+    if (run({"cp", "-a", (cluster.m_folder / "data").string(), staging.string()},
+            cluster.m_folder / "setup.log") != 0) {
+        throw std::runtime_error("cannot copy the template cluster");
+    }
+    fs::remove_all(target, ignored);
+    fs::rename(staging, target);
+}
+
+PostgresCluster::PostgresCluster(bool fromTemplate) : m_folder(makeClusterFolder()) {
+    const fs::path bin = serverPrograms();
+    m_watcher = startWatcher(bin, m_folder, m_watcherPipe);
+
+    const fs::path source = fromTemplate ? templateFolder() : fs::path();
+    // A template the postgres user cannot read (a folder it may not enter) is no
+    // reason to fail: initdb does the same, only slower.
+    if (!source.empty() && run({"cp", "-a", (source / "data").string(), m_folder.string()},
+                               m_folder / "setup.log") == 0) {
+        setSocketFolder(m_folder);
+        start();
+        return;
+    }
+    std::error_code ignored;
+    fs::remove_all(m_folder / "data", ignored);
+    initialiseCluster(m_folder);
+    start();
     odbc::Connection superuser;
     superuser.open("Driver={PostgreSQL Unicode};Servername=" + m_folder.string() +
                    ";Port=" + std::to_string(m_port) + ";Database=postgres;UID=postgres");
     superuser.execute("create role zelt2002 login createdb password 'kp4719'");
+}
+
+void PostgresCluster::stopCleanly() {
+    run({(serverPrograms() / "pg_ctl").string(), "-D", (m_folder / "data").string(), "-m",
+         "fast", "-w", "stop"},
+        m_folder / "pg_ctl.log");
+    m_running = false;
 }
 
 PostgresCluster::~PostgresCluster() {
