@@ -340,9 +340,27 @@ void endTransaction(SQLHDBC dbc, SQLSMALLINT completion) {
 
 } // namespace
 
+bool Connection::isDead() const {
+    if (!isOpen()) {
+        return true;
+    }
+    SQLUINTEGER dead = SQL_CD_FALSE;
+    const SQLRETURN rc =
+        SQLGetConnectAttr(m_handles->dbc, SQL_ATTR_CONNECTION_DEAD, &dead, SQL_IS_UINTEGER, nullptr);
+    // A driver that cannot tell is taken at its word that the connection lives.
+    return SQL_SUCCEEDED(rc) && dead == SQL_CD_TRUE;
+}
+
 void Connection::commitTrans() {
     if (!isOpen()) {
         throwNotOpen();
+    }
+    // Some drivers (psqlODBC) answer a commit on a lost connection with success, although
+    // the server has rolled the transaction back: never take that for a commit.
+    if (m_transactionLevel > 0 && isDead()) {
+        throw OdbcError("the connection to the database was lost; the transaction was not "
+                        "committed",
+                        "08S01", 0);
     }
     endTransaction(m_handles->dbc, SQL_COMMIT);
     m_transactionLevel = 0;

@@ -69,6 +69,10 @@ public:
     // (NULLs as empty strings).
     std::vector<std::string> callProcedure(const std::string& name, const std::string& parameter);
 
+    // True when the driver reports the connection lost (SQL_ATTR_CONNECTION_DEAD), or it
+    // is closed.
+    bool isDead() const;
+
     // SQLGetInfo(SQL_DBMS_NAME), e.g. "Microsoft SQL Server", "SQLite", "PostgreSQL".
     std::string dbmsName();
 

@@ -136,6 +136,11 @@ void UpgradeRun::runLineMode(const std::filesystem::path& path) {
             continue;
         }
         WriteExceptionLog(message + statement);
+        // With the connection gone every later statement fails too, and the server has
+        // dropped the transaction: the walk cannot succeed.
+        if (m_adoconn.isDead()) {
+            throw std::runtime_error("与数据库的连接已断开，升级不能继续: " + message);
+        }
         if (canDoom && m_adoconn.inTransaction()) {
             // Going on after the server rolled the whole transaction back would commit
             // only the later statements.
