@@ -78,8 +78,8 @@ private:
 } // namespace
 
 ConsolePerson::ConsolePerson(std::istream& in, std::ostream& out, std::ostream& err,
-                             bool errIsTerminal)
-    : m_in(in), m_out(out), m_err(err), m_errIsTerminal(errIsTerminal) {}
+                             bool errIsTerminal, bool echoAnswer)
+    : m_in(in), m_out(out), m_err(err), m_errIsTerminal(errIsTerminal), m_echoAnswer(echoAnswer) {}
 
 void ConsolePerson::inform(const std::string& text) {
     m_out << kCaption << ": " << text << '\n' << std::flush;
@@ -88,11 +88,11 @@ void ConsolePerson::inform(const std::string& text) {
 bool ConsolePerson::confirm(const std::string& text) {
     m_out << kCaption << ": " << text << " [Y/N] " << std::flush;
     std::string answer;
-    if (!std::getline(m_in, answer)) {
-        m_out << '\n' << std::flush;
-        return false;
+    const bool answered = static_cast<bool>(std::getline(m_in, answer));
+    if (!answered || m_echoAnswer) {
+        m_out << (answered ? answer : std::string()) << '\n' << std::flush;
     }
-    return isYesAnswer(answer);
+    return answered && isYesAnswer(answer);
 }
 
 std::unique_ptr<Progress> ConsolePerson::openProgress() {

@@ -2,18 +2,21 @@
 // The console front end: message boxes become lines on standard output, the
 // confirmation reads a line from standard input, progress goes to standard error.
 
+#include "person.h"
+
 #include <cstdio>
 #include <istream>
 #include <ostream>
-
-#include "person.h"
 
 namespace pupdate {
 
 class ConsolePerson : public Person {
 public:
-    // `errIsTerminal` chooses a redrawn progress line over one line per change of text.
-    ConsolePerson(std::istream& in, std::ostream& out, std::ostream& err, bool errIsTerminal);
+    // `errIsTerminal` chooses a redrawn progress line over one line per change of text;
+    // `echoAnswer` repeats the answer read after the question, for input that is not typed
+    // at a terminal (which echoes it itself), so that the output reads as a dialogue.
+    ConsolePerson(std::istream& in, std::ostream& out, std::ostream& err, bool errIsTerminal,
+                  bool echoAnswer = false);
 
     void inform(const std::string& text) override;
     bool confirm(const std::string& text) override;
@@ -26,6 +29,7 @@ private:
     std::ostream& m_out;
     std::ostream& m_err;
     bool m_errIsTerminal;
+    bool m_echoAnswer;
 };
 
 // True for "Y", "y", "yes" and "是", blanks trimmed.

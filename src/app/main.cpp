@@ -29,7 +29,8 @@ bool consoleRequested() {
 }
 
 int runInConsole(const pupdate::CommandLine& commandLine) {
-    pupdate::ConsolePerson person(std::cin, std::cout, std::cerr, ::isatty(STDERR_FILENO) != 0);
+    pupdate::ConsolePerson person(std::cin, std::cout, std::cerr, ::isatty(STDERR_FILENO) != 0,
+                                  ::isatty(STDIN_FILENO) == 0);
     pupdate::UpgradeRun run(person, pupdate::programFolder());
     run.settings().installFolder = commandLine.installFolder;
     run.settings().database = commandLine.database;

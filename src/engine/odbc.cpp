@@ -345,8 +345,8 @@ bool Connection::isDead() const {
         return true;
     }
     SQLUINTEGER dead = SQL_CD_FALSE;
-    const SQLRETURN rc =
-        SQLGetConnectAttr(m_handles->dbc, SQL_ATTR_CONNECTION_DEAD, &dead, SQL_IS_UINTEGER, nullptr);
+    const SQLRETURN rc = SQLGetConnectAttr(m_handles->dbc, SQL_ATTR_CONNECTION_DEAD, &dead,
+                                           SQL_IS_UINTEGER, nullptr);
     // A driver that cannot tell is taken at its word that the connection lives.
     return SQL_SUCCEEDED(rc) && dead == SQL_CD_TRUE;
 }

@@ -62,7 +62,7 @@ TEST_F(ConsoleTest, FullRunAnsweredYes) {
     folder.writeScript("a.sql", "insert into t values (1)\r\ninsert into nowhere values (2)\r\n");
     const Result result = runProgram(installArgs(), "是\n");
     EXPECT_EQ(result.status, 0) << result.err;
-    EXPECT_EQ(result.out, "系统提示: 是否已经退出人力资源管理软件？ [Y/N] "
+    EXPECT_EQ(result.out, "系统提示: 是否已经退出人力资源管理软件？ [Y/N] 是\n"
                           "状态: 更新成功！\n"
                           "系统提示: 升级完毕！\n");
     // Not a terminal: a line per change of text, never one per statement.
@@ -83,7 +83,7 @@ TEST_F(ConsoleTest, ExitStatusTellsTheInstallerWhatHappened) {
     // Copy only.
     Result result = runProgram(installArgs(), " yes \n");
     EXPECT_EQ(result.status, 0) << result.err;
-    EXPECT_EQ(result.out, "系统提示: 是否已经退出人力资源管理软件？ [Y/N] ");
+    EXPECT_EQ(result.out, "系统提示: 是否已经退出人力资源管理软件？ [Y/N]  yes \n");
     // A failing walk.
     folder.writeUpdateList("missing.sql:IsAccess");
     fs::create_directories(folder.package() / "UpdateSql");
