@@ -49,8 +49,8 @@ for target in "${targets[@]}"; do
   fi
 done
 
+echo "fuzz: $((${#targets[@]} - ${#failed[@]})) passed, ${#failed[@]} failed"
 if [ "${#failed[@]}" -gt 0 ]; then
   echo "fuzzing found problems in: ${failed[*]}"
   exit 1
 fi
-echo "fuzzing: ${#targets[@]} targets clean"
