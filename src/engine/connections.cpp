@@ -1,5 +1,6 @@
 #include "connections.h"
 
+#include "ascii_case.h"
 #include "update_package.h"
 #include "upgrade_run.h"
 
@@ -16,22 +17,6 @@ bool isBlank(char c) {
     return byte >= 0x01 && byte <= 0x20;
 }
 
-char lowerAscii(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (lowerAscii(a[i]) != lowerAscii(b[i])) {
-            return false;
-        }
-    }
-    return true;
-}
-
 // The value of a key in an ADO-style connection string: pairs split at ';', key and
 // value at the first '=', blanks around both ignored as the provider ignores them (the
 // fixed "password =kp4719 " means the password kp4719), keys compared without letter case.
@@ -43,7 +28,7 @@ std::optional<std::string_view> adoValue(std::string_view connStr, std::string_v
         const std::string_view pair = connStr.substr(0, end);
         const std::size_t equals = pair.find('=');
         if (equals != std::string_view::npos &&
-            equalsIgnoringCase(trimBlanks(pair.substr(0, equals)), key)) {
+            equalsIgnoringAsciiCase(trimBlanks(pair.substr(0, equals)), key)) {
             return trimBlanks(pair.substr(equals + 1));
         }
         if (end == std::string_view::npos) {
@@ -98,7 +83,7 @@ std::string odbcTemplate() {
 std::string toOdbcConnectionString(std::string_view connStr, std::string_view odbcTemplate) {
     std::string server(adoValue(connStr, "Data Source").value_or(""));
     // The provider's names for the local default instance; an ODBC driver needs a host.
-    if (equalsIgnoringCase(server, "(local)") || server == ".") {
+    if (equalsIgnoringAsciiCase(server, "(local)") || server == ".") {
         server = "localhost";
     }
     const std::string database(adoValue(connStr, "Initial Catalog").value_or(""));

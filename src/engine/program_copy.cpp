@@ -1,10 +1,10 @@
 // Copies the package's program files into the installation folder.
 
+#include "ascii_case.h"
 #include "path_resolve.h"
 #include "update_package.h"
 #include "upgrade_run.h"
 
-#include <cctype>
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -17,14 +17,6 @@ namespace pupdate {
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string foldCase(const std::string& name) {
-    std::string folded = name;
-    for (char& c : folded) {
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    }
-    return folded;
-}
 
 // Counts the files below a folder, for the progress maximum. Unreadable parts count
 // as nothing here; the copy itself reports them.
@@ -82,7 +74,7 @@ private:
             if (exact.count(name) != 0) {
                 return name;
             }
-            auto found = folded.find(foldCase(name));
+            auto found = folded.find(foldAsciiCase(name));
             return found != folded.end() ? found->second : name;
         }
     };
@@ -93,7 +85,7 @@ private:
         for (fs::directory_iterator it(folder, error), end; !error && it != end;
              it.increment(error)) {
             std::string name = it->path().filename().string();
-            names.folded.emplace(foldCase(name), name);
+            names.folded.emplace(foldAsciiCase(name), name);
             names.exact.insert(std::move(name));
         }
         return names;

@@ -2,6 +2,8 @@
 
 #include "path_resolve.h"
 
+#include "ascii_case.h"
+
 #include <algorithm>
 #include <system_error>
 #include <vector>
@@ -11,22 +13,6 @@ namespace pupdate {
 namespace fs = std::filesystem;
 
 namespace {
-
-char foldAscii(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (foldAscii(a[i]) != foldAscii(b[i])) {
-            return false;
-        }
-    }
-    return true;
-}
 
 std::vector<std::string_view> splitComponents(std::string_view relative) {
     std::vector<std::string_view> parts;
@@ -59,7 +45,7 @@ std::vector<fs::path> caseMatches(const fs::path& folder, std::string_view name)
     std::vector<fs::path> others;
     for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
         const std::string entryName = it->path().filename().string();
-        if (entryName != name && equalsIgnoringCase(entryName, name)) {
+        if (entryName != name && equalsIgnoringAsciiCase(entryName, name)) {
             others.push_back(it->path());
         }
     }
