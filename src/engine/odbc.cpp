@@ -3,6 +3,7 @@
 #include "code_page.h"
 
 #include <algorithm>
+#include <limits>
 #include <locale.h>
 #include <utility>
 
@@ -405,38 +406,18 @@ void Connection::execute(const std::string& sql) {
 }
 
 std::optional<Row> Connection::queryFirstRow(const std::string& sql) {
-    if (!isOpen()) {
-        throwNotOpen();
-    }
-    Handles& h = *m_handles;
-    StatementUse use(h.stmt);
-    h.text = utf8ToUtf16(sql);
-    const SQLRETURN rc =
-        SQLExecDirectW(h.stmt, wide(h.text), static_cast<SQLINTEGER>(h.text.size()));
-    if (rc == SQL_NO_DATA) {
+    std::vector<Row> rows = query(sql, 1);
+    if (rows.empty()) {
         return std::nullopt;
     }
-    check(rc, SQL_HANDLE_STMT, h.stmt, "SQLExecDirect");
-    // Results without columns (row counts) come before the rows on some servers.
-    SQLSMALLINT columns = columnCount(h.stmt);
-    while (columns == 0) {
-        if (!nextResult(h.stmt)) {
-            return std::nullopt;
-        }
-        columns = columnCount(h.stmt);
-    }
-    if (!fetch(h.stmt)) {
-        return std::nullopt;
-    }
-    Row row;
-    row.reserve(static_cast<std::size_t>(columns));
-    for (SQLUSMALLINT column = 1; column <= static_cast<SQLUSMALLINT>(columns); ++column) {
-        row.push_back(readColumn(h.stmt, column, h.piece));
-    }
-    return row;
+    return std::move(rows.front());
 }
 
 std::vector<Row> Connection::queryAll(const std::string& sql) {
+    return query(sql, std::numeric_limits<std::size_t>::max());
+}
+
+std::vector<Row> Connection::query(const std::string& sql, std::size_t maxRows) {
     if (!isOpen()) {
         throwNotOpen();
     }
@@ -450,6 +431,7 @@ std::vector<Row> Connection::queryAll(const std::string& sql) {
         return rows;
     }
     check(rc, SQL_HANDLE_STMT, h.stmt, "SQLExecDirect");
+    // Results without columns (row counts) come before the rows on some servers.
     SQLSMALLINT columns = columnCount(h.stmt);
     while (columns == 0) {
         if (!nextResult(h.stmt)) {
@@ -457,7 +439,7 @@ std::vector<Row> Connection::queryAll(const std::string& sql) {
         }
         columns = columnCount(h.stmt);
     }
-    while (fetch(h.stmt)) {
+    while (rows.size() < maxRows && fetch(h.stmt)) {
         Row row;
         row.reserve(static_cast<std::size_t>(columns));
         for (SQLUSMALLINT column = 1; column <= static_cast<SQLUSMALLINT>(columns); ++column) {

@@ -5,12 +5,11 @@
 
 #include <memory>
 #include <optional>
+#include <sql.h>
+#include <sqlext.h>
 #include <stdexcept>
 #include <string>
 #include <vector>
-
-#include <sql.h>
-#include <sqlext.h>
 
 namespace pupdate::odbc {
 
@@ -77,6 +76,9 @@ public:
     std::string dbmsName();
 
 private:
+    // Rows of the first result set that has columns, at most `maxRows` of them.
+    std::vector<Row> query(const std::string& sql, std::size_t maxRows);
+
     struct Handles;
     std::shared_ptr<Environment> m_environment;
     std::unique_ptr<Handles> m_handles;
