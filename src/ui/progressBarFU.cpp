@@ -81,6 +81,7 @@ ProgressWindow::~ProgressWindow() = default;
 
 void ProgressWindow::setText(const std::string& text) {
     m_form->Label1->setText(QString::fromStdString(text));
+    m_textChanged = true;
 }
 
 void ProgressWindow::setMaximum(std::int64_t maximum) {
@@ -88,26 +89,46 @@ void ProgressWindow::setMaximum(std::int64_t maximum) {
     m_position = std::clamp<std::int64_t>(m_position, 0, m_maximum);
     m_form->probar->setRange(0, toBarUnits(m_maximum));
     m_form->probar->setValue(toBarUnits(m_position));
+    m_barPixels = filledPixels();
 }
 
 void ProgressWindow::setPosition(std::int64_t position) {
     m_position = std::clamp<std::int64_t>(position, 0, m_maximum);
-    m_form->probar->setValue(toBarUnits(m_position));
+    // The bar is told only when what it draws changes (and at both ends): its setValue
+    // formats, measures and notifies on every call, which costs more than a statement
+    // of a line-mode script. Between two pixels the bar's value may lag the position.
+    const int pixels = filledPixels();
+    if (pixels != m_barPixels || m_position == 0 || m_position == m_maximum) {
+        m_barPixels = pixels;
+        m_form->probar->setValue(toBarUnits(m_position));
+    }
+}
+
+int ProgressWindow::filledPixels() const {
+    if (m_maximum <= 0) {
+        return 0;
+    }
+    // Measured against the bar's whole width: never coarser than the filled part the
+    // style draws inside its frame.
+    const long double share = static_cast<long double>(m_position) / m_maximum;
+    return static_cast<int>(share * m_form->probar->width());
 }
 
 void ProgressWindow::setBarVisible(bool visible) {
     m_form->probar->setVisible(visible);
+    m_textChanged = true;
 }
 
 void ProgressWindow::repaint() {
-    if (!m_form->isVisible()) {
+    // Called after every statement: the test for "nothing to draw" must cost nothing.
+    if ((!m_textChanged && m_barPixels == m_paintedPixels) || !m_form->isVisible()) {
         return;
     }
-    Drawn now = drawnNow();
-    if (m_lastPainted && *m_lastPainted == now) {
-        return;
-    }
-    m_lastPainted = std::move(now);
+    // When only the bar has grown, only the bar is painted again: the text in the CJK
+    // font costs more to draw than the bar does.
+    const bool wholeWindow = m_textChanged;
+    m_textChanged = false;
+    m_paintedPixels = m_barPixels;
     if (!m_form->isExposed()) {
         // A window shown while the engine blocks the event loop is not exposed yet and
         // cannot be painted. Tried again at the next change only, so that a window that
@@ -116,25 +137,18 @@ void ProgressWindow::repaint() {
         if (!m_form->isExposed()) {
             return;
         }
+        m_form->repaint();
+        return;
     }
-    m_form->repaint();
+    if (wholeWindow) {
+        m_form->repaint();
+    } else {
+        m_form->probar->repaint();
+    }
 }
 
 void ProgressWindow::close() {
     m_form->close();
-}
-
-ProgressWindow::Drawn ProgressWindow::drawnNow() const {
-    Drawn drawn;
-    drawn.text = m_form->Label1->text();
-    drawn.barVisible = !m_form->probar->isHidden();
-    if (m_maximum > 0) {
-        // Measured against the bar's whole width: never coarser than the filled part
-        // the style draws inside its frame.
-        const long double share = static_cast<long double>(m_position) / m_maximum;
-        drawn.filledPixels = static_cast<int>(share * m_form->probar->width());
-    }
-    return drawn;
 }
 
 int ProgressWindow::toBarUnits(std::int64_t value) const {

@@ -64,19 +64,15 @@ public:
     std::int64_t position() const { return m_position; }
 
 private:
-    struct Drawn {
-        QString text;
-        bool barVisible = true;
-        int filledPixels = 0;
-        bool operator==(const Drawn&) const = default;
-    };
-    Drawn drawnNow() const;
     int toBarUnits(std::int64_t value) const;
+    int filledPixels() const;
 
     std::unique_ptr<TprogressBarF> m_form;
     std::int64_t m_maximum = 0;
     std::int64_t m_position = 0;
-    std::optional<Drawn> m_lastPainted;
+    int m_barPixels = -1;      // filled width the bar was last told about
+    int m_paintedPixels = -1;  // filled width when the window was last painted
+    bool m_textChanged = true; // text or bar visibility changed since the last paint
 };
 
 } // namespace pupdate
