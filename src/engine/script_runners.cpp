@@ -150,6 +150,10 @@ void UpgradeRun::runLineMode(const std::filesystem::path& path) {
             }
         }
     }
+    // The bar ends on the count of statements that succeeded, so a script that ran
+    // cleanly is not shown one short of its lines.
+    progress->setPosition(counter);
+    progress->repaint();
     progress->close();
 }
 

@@ -95,7 +95,7 @@ TEST_F(WindowRunTest, FullRunAppliesTheScriptCopiesTheFilesAndReports) {
     EXPECT_TRUE(script.text.startsWith(QStringLiteral("正在校验："))) << script.text.toStdString();
     EXPECT_TRUE(script.text.endsWith(QStringLiteral("a.sql"))) << script.text.toStdString();
     EXPECT_EQ(script.maximum, 4);
-    EXPECT_EQ(script.position, 2); // two statements had succeeded when the last was read
+    EXPECT_EQ(script.position, 3); // the bar ends on the three statements that succeeded
     EXPECT_EQ(answerer.progressWindows[2].text, QStringLiteral("提交成功！"));
     EXPECT_FALSE(answerer.progressWindows[2].barVisible);
     for (QWidget* widget : QApplication::topLevelWidgets()) {
