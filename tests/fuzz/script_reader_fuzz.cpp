@@ -8,6 +8,7 @@
 
 #include "code_page.h"
 #include "fuzz_check.h"
+#include "reference_lines.h"
 #include "update_package.h"
 
 #include <algorithm>
@@ -21,6 +22,8 @@ namespace pupdate::fuzz {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::referenceCount;
+using testing::referenceLines;
 
 constexpr std::size_t kReaderBuffer = 64 * 1024;
 
@@ -51,51 +54,6 @@ private:
     fs::path m_folder;
     fs::path m_file;
 };
-
-// Lines by the reading rules, one byte at a time over the whole text.
-std::vector<std::string> referenceLines(std::string text, bool atFileStart) {
-    if (atFileStart && startsWithUtf8Bom(text)) {
-        text.erase(0, 3);
-    }
-    text.resize(std::min(text.size(), text.find('\x1A')));
-    std::vector<std::string> lines;
-    std::string line;
-    bool started = false;
-    for (const char c : text) {
-        started = true;
-        if (c == '\n') {
-            lines.push_back(line);
-            line.clear();
-            started = false;
-        } else if (c != '\r') {
-            line.push_back(c);
-        }
-    }
-    if (started) {
-        lines.push_back(line);
-    }
-    return lines;
-}
-
-// Lines as a text list counts them: CR, LF or CR LF end a line, a zero byte ends the text.
-std::int64_t referenceCount(const std::string& bytes) {
-    std::int64_t count = 0;
-    std::size_t i = 0;
-    const std::size_t end = std::min(bytes.size(), bytes.find('\0'));
-    while (i < end) {
-        ++count;
-        while (i < end && bytes[i] != '\r' && bytes[i] != '\n') {
-            ++i;
-        }
-        if (i < end && bytes[i] == '\r') {
-            ++i;
-        }
-        if (i < end && bytes[i] == '\n') {
-            ++i;
-        }
-    }
-    return count;
-}
 
 TextEncoding referenceEncoding(const std::string& bytes, bool atFileStart) {
     if (atFileStart && startsWithUtf8Bom(bytes)) {

@@ -1,6 +1,7 @@
 // Line-mode scripts read from real files: line breaks, Ctrl-Z, byte-order marks, lines
 // longer than the reader's buffer, and the survey that precedes a run.
 
+#include "reference_lines.h"
 #include "temp_dir.h"
 #include "update_package.h"
 
@@ -14,6 +15,8 @@ namespace pupdate {
 namespace {
 
 using Lines = std::vector<std::string>;
+using testing::referenceCount;
+using testing::referenceLines;
 using testing::TempDir;
 using testing::writeFile;
 
@@ -41,51 +44,6 @@ ScriptSurvey surveyBytes(const std::string& bytes) {
     TempDir dir;
     writeFile(dir / "script.sql", bytes);
     return surveyScript(dir / "script.sql");
-}
-
-// The reading rules applied to a whole text held in memory, one byte at a time.
-Lines referenceLines(const std::string& bytes) {
-    std::string text = bytes;
-    if (text.rfind("\xEF\xBB\xBF", 0) == 0) {
-        text.erase(0, 3);
-    }
-    text = text.substr(0, text.find('\x1A'));
-    Lines lines;
-    std::string line;
-    bool started = false;
-    for (const char c : text) {
-        started = true;
-        if (c == '\n') {
-            lines.push_back(line);
-            line.clear();
-            started = false;
-        } else if (c != '\r') {
-            line.push_back(c);
-        }
-    }
-    if (started) {
-        lines.push_back(line);
-    }
-    return lines;
-}
-
-// Lines as a text list counts them.
-std::int64_t referenceCount(const std::string& bytes) {
-    std::int64_t count = 0;
-    std::size_t i = 0;
-    while (i < bytes.size() && bytes[i] != '\0') {
-        ++count;
-        while (i < bytes.size() && bytes[i] != '\0' && bytes[i] != '\r' && bytes[i] != '\n') {
-            ++i;
-        }
-        if (i < bytes.size() && bytes[i] == '\r') {
-            ++i;
-        }
-        if (i < bytes.size() && bytes[i] == '\n') {
-            ++i;
-        }
-    }
-    return count;
 }
 
 TEST(ScriptLineReaderTest, LineBreaks) {
