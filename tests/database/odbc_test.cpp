@@ -1,8 +1,8 @@
 // The ODBC layer on both real drivers: statements, queries, texts, transactions, errors.
 
-#include "backends.h"
 #include "odbc.h"
 #include "temp_dir.h"
+#include "test_databases.h"
 
 #include <gtest/gtest.h>
 #include <string>
@@ -18,7 +18,7 @@ using Strings = std::vector<std::string>;
 class OdbcTest : public ::testing::TestWithParam<Backend> {
 protected:
     void SetUp() override {
-        m_db = Database::make(GetParam(), m_dir);
+        m_db = makeDatabase(GetParam(), m_dir, false);
         m_db->exec("create table t (id integer, txt varchar(20000))");
         m_conn.open(m_db->connectionString());
     }
@@ -28,7 +28,7 @@ protected:
     Strings seen() const { return m_db->column("select txt from t order by id"); }
 
     TempDir m_dir;
-    std::unique_ptr<Database> m_db;
+    std::unique_ptr<TestDatabase> m_db;
     Connection m_conn;
 };
 
@@ -216,7 +216,7 @@ TEST_P(OdbcTest, ReopensAfterAFailedOpen) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Drivers, OdbcTest, ::testing::Values(Backend::Sqlite, Backend::Postgres),
-                         backendLabel);
+                         backendName);
 
 } // namespace
 } // namespace pupdate::testing

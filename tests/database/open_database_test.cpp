@@ -1,10 +1,10 @@
 // OpenDatabase on real databases: both connections, the version probe, silent failures.
 
-#include "backends.h"
 #include "connections.h"
 #include "odbc.h"
 #include "scripted_person.h"
 #include "temp_dir.h"
+#include "test_databases.h"
 #include "upgrade_run.h"
 
 #include <filesystem>
@@ -142,7 +142,7 @@ TEST_P(OpenDatabaseTest, DatabaseNameCannotAddAttributes) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Drivers, OpenDatabaseTest,
-                         ::testing::Values(Backend::Sqlite, Backend::Postgres), backendLabel);
+                         ::testing::Values(Backend::Sqlite, Backend::Postgres), backendName);
 
 // Faults only a server has.
 class OpenPostgresTest : public ::testing::Test {

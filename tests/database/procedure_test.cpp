@@ -2,8 +2,8 @@
 // into a query on the function, so a set-returning function stands for a procedure whose
 // result rows are console lines.
 
-#include "backends.h"
 #include "odbc.h"
+#include "test_databases.h"
 
 #include <gtest/gtest.h>
 #include <string>

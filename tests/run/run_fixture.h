@@ -6,6 +6,7 @@
 #include "databases.h"
 #include "scripted_person.h"
 #include "temp_dir.h"
+#include "test_databases.h"
 #include "upgrade_run.h"
 
 #include <filesystem>
@@ -15,24 +16,6 @@
 #include <vector>
 
 namespace pupdate::testing {
-
-enum class Backend { Sqlite, Postgres };
-
-std::string backendName(const ::testing::TestParamInfo<Backend>& info);
-
-class TestDatabase {
-public:
-    virtual ~TestDatabase() = default;
-    virtual std::string name() const = 0;
-    virtual std::string odbcTemplate() const = 0;
-    virtual void exec(const std::string& sql) const = 0;
-    virtual std::vector<odbc::Row> query(const std::string& sql) const = 0;
-    // The first column of every row, NULL as "NULL".
-    std::vector<std::string> column(const std::string& sql) const;
-};
-
-// A fresh database named after the running test, with gs_ver(verdate) and one row.
-std::unique_ptr<TestDatabase> makeDatabase(Backend backend, const TempDir& dir);
 
 class PackageFolder {
 public:

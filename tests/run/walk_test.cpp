@@ -177,11 +177,7 @@ TEST(OsqlCommand, IsBuiltExactlyAndRefusesWhatTheServerShellWouldActOn) {
 class ServerSideTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        PostgresCluster& cluster = PostgresCluster::instance();
-        cluster.createDatabase("master");
         for (const char* sql : {
-                 "create table gs_ver (verdate varchar(20))",
-                 "insert into gs_ver values ('2025-06-30')",
                  "create table t (id integer primary key, name varchar(40))",
                  "create schema dbo",
                  "create table calls (n serial, command text, rows_seen integer)",
@@ -190,23 +186,12 @@ protected:
                  "insert into calls (command, rows_seen) select cmd, count(*) from t; "
                  "select line from fake_output $$ language sql",
              }) {
-            cluster.exec("master", sql);
+            master.exec(sql);
         }
         bench = std::make_unique<RunBench>(folder, master);
     }
 
-    struct Master : TestDatabase {
-        std::string name() const override { return "master"; }
-        std::string odbcTemplate() const override {
-            return PostgresCluster::instance().odbcTemplate();
-        }
-        void exec(const std::string& sql) const override {
-            PostgresCluster::instance().exec("master", sql);
-        }
-        std::vector<odbc::Row> query(const std::string& sql) const override {
-            return PostgresCluster::instance().query("master", sql);
-        }
-    } master;
+    PostgresTestDatabase master{"master", true};
     TempDir dir;
     PackageFolder folder{dir};
     std::unique_ptr<RunBench> bench;
