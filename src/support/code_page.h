@@ -1,8 +1,10 @@
 #pragma once
 // Conversions between the package's code pages and the engine's UTF-8.
-// Inside the engine every text is UTF-8; package files arrive as UTF-8 or GBK
-// (code page 936), the log leaves as GBK and the database layer takes UTF-16.
+// Inside the engine every text is UTF-8; package files arrive as GBK (code page 936),
+// UTF-8 or UTF-16, the log leaves as GBK and the database layer takes UTF-16.
 
+#include <cstddef>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -15,7 +17,10 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-enum class TextEncoding { Utf8, Gbk };
+enum class TextEncoding { Utf8, Gbk, Utf16Le, Utf16Be };
+
+// "UTF-8", "GBK", "UTF-16LE" or "UTF-16BE", for messages.
+const char* encodingName(TextEncoding encoding);
 
 // True when the bytes are well-formed UTF-8 (no overlongs, no surrogates, at most U+10FFFF).
 bool isValidUtf8(std::string_view bytes);
@@ -24,6 +29,14 @@ bool isPlainAscii(std::string_view bytes);
 // The UTF-8 byte-order mark EF BB BF at the start.
 bool startsWithUtf8Bom(std::string_view bytes);
 
+// A byte-order mark at the start of a file: EF BB BF (UTF-8), FF FE (UTF-16LE) or
+// FE FF (UTF-16BE).
+struct ByteOrderMark {
+    TextEncoding encoding;
+    std::size_t length;
+};
+std::optional<ByteOrderMark> byteOrderMark(std::string_view start);
+
 // Validates UTF-8 fed in pieces of any size (a character may be split between pieces),
 // so that a file can be classified while it is streamed.
 class Utf8Validator {
@@ -31,19 +44,56 @@ public:
     void feed(std::string_view piece);
     // Whole input seen: true when it was valid UTF-8 (an incomplete last character is invalid).
     bool finish();
+    bool valid() const { return m_valid; }
     bool sawNonAscii() const { return m_sawNonAscii; }
+    // Every character so far is ASCII, a CJK ideograph or CJK or full-width punctuation:
+    // what a Chinese package author writes.
+    bool onlyChineseText() const { return m_onlyChineseText; }
 
 private:
     bool m_valid = true;
     bool m_sawNonAscii = false;
-    unsigned m_pending = 0;       // continuation bytes still expected
-    unsigned char m_lead = 0;     // lead byte of the pending character
-    unsigned m_seen = 0;          // continuation bytes seen of the pending character
+    bool m_onlyChineseText = true;
+    unsigned m_pending = 0;   // continuation bytes still expected
+    unsigned char m_lead = 0; // lead byte of the pending character
+    unsigned m_seen = 0;      // continuation bytes seen of the pending character
+    char32_t m_value = 0;     // the pending character's bits so far
 };
 
-// Decides the encoding of a package text file: a byte-order mark or valid non-ASCII UTF-8
-// means UTF-8, anything else GBK.
-TextEncoding classifyPackageText(std::string_view bytes);
+// Validates GBK fed in pieces of any size, exactly as strictly as gbkToUtf8 decodes.
+class GbkValidator {
+public:
+    void feed(std::string_view piece);
+    bool finish();
+    bool valid() const { return m_valid; }
+    // Some character lies outside GB2312: a lead or trail byte below A1, the single byte
+    // 80, or a user-defined area. Plain Chinese text never needs one.
+    bool beyondGb2312() const { return m_beyondGb2312; }
+
+private:
+    bool m_valid = true;
+    bool m_beyondGb2312 = false;
+    int m_lead = -1; // lead byte waiting for its trail byte
+};
+
+// Decides the encoding of package text without a byte-order mark from its whole content,
+// fed in pieces. Text valid in only one of GBK and UTF-8 is read in that one. Text valid
+// in both is GBK, the package format, unless its GBK reading needs characters outside
+// GB2312 while its UTF-8 reading is plain Chinese text (so the GBK bytes of 硕士 stay
+// 硕士, and UTF-8 工资 is read as UTF-8). Text valid in neither is GBK.
+class EncodingDetector {
+public:
+    void feed(std::string_view piece);
+    TextEncoding finish();
+
+private:
+    Utf8Validator m_utf8;
+    GbkValidator m_gbk;
+};
+
+// The encoding of a whole package text file: its byte-order mark, else the detector's
+// verdict on all of it.
+TextEncoding detectPackageEncoding(std::string_view bytes);
 
 // Strict GBK to UTF-8; malformed or truncated input raises CodePageError.
 std::string gbkToUtf8(std::string_view gbk);
@@ -51,10 +101,8 @@ std::string gbkToUtf8(std::string_view gbk);
 // Malformed UTF-8 input bytes also become '?'.
 std::string utf8ToGbkLossy(std::string_view utf8);
 
-// Decodes a whole package text file (settings file) to UTF-8 without its byte-order mark.
-// Raises CodePageError when the bytes are neither UTF-8 nor GBK.
-std::string decodePackageText(std::string_view bytes);
-// Decodes one line in the given encoding; raises CodePageError when malformed.
+// Decodes one line in the given encoding (UTF-16 lines are their code units' bytes);
+// raises CodePageError when malformed.
 std::string decodeLine(std::string_view bytes, TextEncoding encoding);
 
 // UTF-8 <-> UTF-16 for the ODBC boundary. Malformed UTF-8 raises CodePageError;

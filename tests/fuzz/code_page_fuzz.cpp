@@ -1,10 +1,12 @@
-// The code-page conversions on arbitrary bytes: the streaming UTF-8 validator against the
-// whole-text check, GBK round trips, and the UTF-16 boundary.
+// The code-page conversions on arbitrary bytes: the streaming UTF-8 and GBK validators
+// against the whole-text conversions, the encoding rule against a plain whole-text
+// statement of it, GBK round trips, and the UTF-16 boundary.
 
 #include "code_page.h"
 #include "fuzz_check.h"
 
 #include <string>
+#include <string_view>
 
 namespace pupdate::fuzz {
 namespace {
@@ -44,9 +46,6 @@ void checkUtf8(std::string_view bytes) {
             check(sawNonAscii == !isPlainAscii(bytes), "the validator sees non-ASCII bytes");
         }
     }
-    const bool utf8 = startsWithUtf8Bom(bytes) || (valid && !isPlainAscii(bytes));
-    check(classifyPackageText(bytes) == (utf8 ? TextEncoding::Utf8 : TextEncoding::Gbk),
-          "classification");
 
     bool raised = false;
     try {
@@ -87,11 +86,6 @@ void checkGbk(std::string_view bytes) {
     if (isValidUtf8(bytes)) {
         check(codePoints(back) == codePoints(bytes), "one character for each character");
     }
-
-    try {
-        check(isValidUtf8(decodePackageText(bytes)), "package text decodes to UTF-8");
-    } catch (const CodePageError&) {
-    }
 }
 
 void checkUtf16(std::string_view bytes) {
@@ -117,6 +111,81 @@ void checkUtf16(std::string_view bytes) {
     }
 }
 
+// Characters of plain Chinese text, written out on their own from the blocks they belong
+// to: ASCII, CJK ideographs, CJK and full-width punctuation, GB2312's other punctuation.
+bool chineseText(std::string_view utf8) {
+    const std::u16string wide = utf8ToUtf16(utf8);
+    for (std::size_t i = 0; i < wide.size(); ++i) {
+        char32_t c = wide[i];
+        if (c >= 0xD800 && c <= 0xDBFF) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (wide[++i] - 0xDC00);
+        }
+        const bool chinese =
+            c < 0x80 || std::u32string_view(U"·—‖‘’“”…‰′″※").find(c) != std::u32string_view::npos ||
+            (c >= 0x3000 && c < 0x3040) || (c >= 0x3400 && c < 0x4DC0) ||
+            (c >= 0x4E00 && c < 0xA000) || (c >= 0xF900 && c < 0xFB00) ||
+            (c >= 0xFE30 && c < 0xFE50) || (c >= 0xFF00 && c < 0xFFF0) ||
+            (c >= 0x20000 && c < 0x323B0);
+        if (!chinese) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Some character of the GBK reading lies outside GB2312.
+bool beyondGb2312(std::string_view gbk) {
+    for (std::size_t i = 0; i < gbk.size(); ++i) {
+        const auto lead = static_cast<unsigned char>(gbk[i]);
+        if (lead < 0x80) {
+            continue;
+        }
+        if (lead == 0x80) {
+            return true;
+        }
+        const auto trail = static_cast<unsigned char>(gbk[++i]);
+        const bool userDefined =
+            (trail >= 0xA1 && ((lead >= 0xAA && lead <= 0xAF) || lead >= 0xF8)) ||
+            (lead <= 0xA7 && trail <= 0xA0);
+        if (lead < 0xA1 || trail < 0xA1 || userDefined) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void checkEncodingRule(std::string_view bytes) {
+    bool gbk = true;
+    try {
+        gbkToUtf8(bytes);
+    } catch (const CodePageError&) {
+        gbk = false;
+    }
+    GbkValidator validator;
+    validator.feed(bytes);
+    check(validator.finish() == gbk, "the GBK validator agrees with the decoder");
+
+    TextEncoding expected = TextEncoding::Gbk;
+    if (const auto mark = byteOrderMark(bytes)) {
+        expected = mark->encoding;
+    } else if (isValidUtf8(bytes) && !isPlainAscii(bytes)) {
+        expected = !gbk || (beyondGb2312(bytes) && chineseText(bytes)) ? TextEncoding::Utf8
+                                                                       : TextEncoding::Gbk;
+    }
+    check(detectPackageEncoding(bytes) == expected, "the encoding rule");
+    if (gbk && !byteOrderMark(bytes)) {
+        check(expected == TextEncoding::Gbk || (beyondGb2312(bytes) && chineseText(bytes)),
+              "valid GBK is read as GBK unless it is implausible and UTF-8 is plain Chinese");
+    }
+    EncodingDetector detector;
+    for (std::size_t i = 0; i < bytes.size(); i += 5) {
+        detector.feed(bytes.substr(i, 5));
+    }
+    if (!byteOrderMark(bytes)) {
+        check(detector.finish() == expected, "the detector fed in pieces agrees");
+    }
+}
+
 } // namespace
 } // namespace pupdate::fuzz
 
@@ -125,5 +194,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     pupdate::fuzz::checkUtf8(bytes);
     pupdate::fuzz::checkGbk(bytes);
     pupdate::fuzz::checkUtf16(bytes);
+    pupdate::fuzz::checkEncodingRule(bytes);
     return 0;
 }

@@ -124,28 +124,69 @@ TEST(Utf8Test, ValidatorFedInPiecesGivesTheSameVerdict) {
     EXPECT_TRUE(chinese.sawNonAscii());
 }
 
-TEST(PackageTextTest, EncodingIsChosenByMarkThenValidityThenGbk) {
-    EXPECT_EQ(classifyPackageText("\xEF\xBB\xBFplain"), TextEncoding::Utf8);
-    EXPECT_EQ(classifyPackageText(kOrderUtf8), TextEncoding::Utf8);
-    EXPECT_EQ(classifyPackageText("plain"), TextEncoding::Gbk);
-    EXPECT_EQ(classifyPackageText(kOrderGbk), TextEncoding::Gbk);
-    EXPECT_TRUE(isPlainAscii("0123456789abcdef~"));
-    EXPECT_FALSE(isPlainAscii("0123456789abcdef\x80"));
-    EXPECT_TRUE(startsWithUtf8Bom("\xEF\xBB\xBF"));
-    EXPECT_FALSE(startsWithUtf8Bom("\xEF\xBB"));
+struct EncodingCase {
+    const char* what;
+    std::string bytes;
+    TextEncoding expected;
+};
+
+TEST(PackageTextTest, EncodingIsDecidedByMarkThenValidityThenPlausibility) {
+    const EncodingCase cases[] = {
+        {"UTF-8 mark",
+         "\xEF\xBB\xBF"
+         "plain",
+         TextEncoding::Utf8},
+        {"UTF-8 mark on GBK bytes", "\xEF\xBB\xBF" + kOrderGbk, TextEncoding::Utf8},
+        {"UTF-16LE mark",
+         "\xFF\xFE"
+         "a\0",
+         TextEncoding::Utf16Le},
+        {"UTF-16BE mark", "\xFE\xFF\0a", TextEncoding::Utf16Be},
+        {"ASCII", "select 1\r\n", TextEncoding::Gbk},
+        {"empty", "", TextEncoding::Gbk},
+        {"GBK only", kOrderGbk, TextEncoding::Gbk},
+        // GBK words whose bytes are also UTF-8: plain GB2312 Chinese stays GBK.
+        {"GBK 硕士", "'\xCB\xB6\xCA\xBF'", TextEncoding::Gbk},
+        {"GBK 元", "\xD4\xAA", TextEncoding::Gbk},
+        {"GBK 女", "sex='\xC5\xAE'", TextEncoding::Gbk},
+        {"GBK extension 镕", "\xE9\x46", TextEncoding::Gbk},
+        {"UTF-8 only", kOrderUtf8, TextEncoding::Utf8},
+        {"UTF-8 镕, no GBK", "朱镕基", TextEncoding::Utf8},
+        {"UTF-8 euro, no GBK", "€", TextEncoding::Utf8},
+        // Valid in both: the GBK reading needs codes outside GB2312, the UTF-8 reading is
+        // Chinese text, so it is UTF-8.
+        {"UTF-8 工资", "\xE5\xB7\xA5\xE8\xB5\x84", TextEncoding::Utf8},
+        {"UTF-8 工资 with punctuation", "'工资'，“元”", TextEncoding::Utf8},
+        // Valid in both, the UTF-8 reading is no Chinese text: GBK, the package format.
+        {"UTF-8 é is GBK 篓", "caf\xC3\xA9", TextEncoding::Gbk},
+        {"UTF-8 À is GBK outside GB2312", "\xC3\x80", TextEncoding::Gbk},
+        {"neither", "\xFF", TextEncoding::Gbk},
+        {"neither, UTF-8 and GBK mixed", kOrderUtf8 + kOrderGbk, TextEncoding::Gbk},
+    };
+    for (const EncodingCase& c : cases) {
+        EXPECT_EQ(detectPackageEncoding(c.bytes), c.expected) << c.what;
+        // Fed one byte at a time the detector comes to the same verdict.
+        if (!byteOrderMark(c.bytes)) {
+            EncodingDetector detector;
+            for (const char byte : c.bytes) {
+                detector.feed(std::string_view(&byte, 1));
+            }
+            EXPECT_EQ(detector.finish(), c.expected) << c.what << " in pieces";
+        }
+    }
 }
 
-TEST(PackageTextTest, DecodingStripsTheMarkAndRejectsNeitherEncoding) {
-    EXPECT_EQ(decodePackageText("\xEF\xBB\xBF[a]\r\n" + kOrderUtf8), "[a]\r\n" + kOrderUtf8);
-    EXPECT_EQ(decodePackageText("[a]\r\n" + kOrderUtf8), "[a]\r\n" + kOrderUtf8);
-    EXPECT_EQ(decodePackageText("[a]\r\n" + kOrderGbk), "[a]\r\n" + kOrderUtf8);
-    EXPECT_THROW(decodePackageText("\xEF\xBB\xBF" + kOrderGbk), CodePageError);
-    EXPECT_THROW(decodePackageText("[a]\xFF\xFE"), CodePageError);
-
+TEST(PackageTextTest, LinesDecodeInTheirEncoding) {
     EXPECT_EQ(decodeLine(kOrderGbk, TextEncoding::Gbk), kOrderUtf8);
     EXPECT_EQ(decodeLine(kOrderUtf8, TextEncoding::Utf8), kOrderUtf8);
+    EXPECT_EQ(decodeLine(std::string("\x7A\x98\x8F\x5E\x3D\xD8\x00\xDE", 8), TextEncoding::Utf16Le),
+              "顺序\xF0\x9F\x98\x80");
+    EXPECT_EQ(decodeLine(std::string("\x98\x7A\x5E\x8F", 4), TextEncoding::Utf16Be), "顺序");
     EXPECT_THROW(decodeLine(kOrderGbk, TextEncoding::Utf8), CodePageError);
     EXPECT_THROW(decodeLine("\xCB", TextEncoding::Gbk), CodePageError);
+    EXPECT_THROW(decodeLine("a\0b", TextEncoding::Utf16Le), CodePageError); // odd byte
+    EXPECT_THROW(decodeLine(std::string("\0\xD8", 2), TextEncoding::Utf16Le), CodePageError);
+    EXPECT_THROW(decodeLine(std::string("\xDC\0", 2), TextEncoding::Utf16Be), CodePageError);
 }
 
 TEST(Utf16Test, ConvertsBothWaysIncludingSurrogatePairs) {
