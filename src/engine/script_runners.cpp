@@ -18,16 +18,44 @@ constexpr std::string_view kLineMode = "IsAccess";
 constexpr std::string_view kServerSideMode = "IsSqlserver";
 constexpr const char* kShellProcedure = "master.dbo.xp_cmdshell";
 
-// A line that is not valid text in its file's encoding, shown with every byte outside
-// ASCII as '?', so the log shows which line it was without carrying broken text.
-std::string printable(std::string_view raw) {
+// A script line for the log, readable whatever is wrong with it: zero characters shown as
+// <NUL>; in a line that is not valid text, every byte outside ASCII (or every broken UTF-16
+// unit) as '?', so the log shows which line it was without carrying broken text.
+std::string shownLine(std::string_view text) {
+    std::string shown;
+    shown.reserve(text.size());
+    for (const char c : text) {
+        if (c == '\0') {
+            shown += "<NUL>";
+        } else {
+            shown.push_back(c);
+        }
+    }
+    return shown;
+}
+
+std::string printable(std::string_view raw, TextEncoding encoding) {
+    if (encoding == TextEncoding::Utf16Le || encoding == TextEncoding::Utf16Be) {
+        std::u16string units(raw.size() / 2, u'\0');
+        for (std::size_t i = 0; i < units.size(); ++i) {
+            const auto first = static_cast<unsigned char>(raw[2 * i]);
+            const auto second = static_cast<unsigned char>(raw[2 * i + 1]);
+            units[i] = static_cast<char16_t>(
+                encoding == TextEncoding::Utf16Be ? (first << 8 | second) : (first | second << 8));
+        }
+        std::string shown = shownLine(utf16ToUtf8(units));
+        if (raw.size() % 2 != 0) {
+            shown.push_back('?');
+        }
+        return shown;
+    }
     std::string shown(raw);
     for (char& c : shown) {
         if (static_cast<unsigned char>(c) >= 0x80) {
             c = '?';
         }
     }
-    return shown;
+    return shownLine(shown);
 }
 
 bool isShellSafe(std::string_view value) {
@@ -70,10 +98,11 @@ std::string buildOsqlCommand(std::string_view database, std::string_view path) {
     // act on rather than pass to osql.
     if (!isShellSafe(database)) {
         throw std::invalid_argument("数据库名含有不能交给服务器命令行的字符: " +
-                                    printable(database));
+                                    printable(database, TextEncoding::Utf8));
     }
     if (!isShellSafe(path)) {
-        throw std::invalid_argument("脚本路径含有不能交给服务器命令行的字符: " + printable(path));
+        throw std::invalid_argument("脚本路径含有不能交给服务器命令行的字符: " +
+                                    printable(path, TextEncoding::Utf8));
     }
     std::string command = "osql -E  -S (local) -d ";
     command += database;
@@ -116,9 +145,14 @@ void UpgradeRun::runLineMode(const std::filesystem::path& path) {
         try {
             statement = decodeLine(raw, survey.encoding);
         } catch (const CodePageError&) {
-            const char* encodingName = survey.encoding == TextEncoding::Gbk ? "GBK" : "UTF-8";
-            WriteExceptionLog(std::string("脚本行不是有效的 ") + encodingName +
-                              " 文本，未执行: " + printable(raw) + "\r\n");
+            WriteExceptionLog(std::string("脚本行不是有效的 ") + encodingName(survey.encoding) +
+                              " 文本，未执行: " + printable(raw, survey.encoding) + "\r\n");
+            continue;
+        }
+        // The drivers take a zero character for the end of the text and would run only
+        // what comes before it: a different statement from the one written.
+        if (statement.find('\0') != std::string::npos) {
+            WriteExceptionLog("脚本行含有零字节，未执行: " + shownLine(statement) + "\r\n");
             continue;
         }
         statement += "\r\n";

@@ -4,11 +4,11 @@
 #include "update_package.h"
 
 #include "path_resolve.h"
+#include "utf8_path.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <iterator>
 #include <system_error>
 
 namespace pupdate {
@@ -133,52 +133,159 @@ std::string_view trimBlanks(std::string_view text) {
 
 // ---------------------------------------------------------------- settings file
 
-SettingsFile SettingsFile::load(const fs::path& file) {
-    // Like the platform's profile reader, a file that cannot be opened has no values.
-    std::ifstream in(file, std::ios::binary);
-    if (!in.is_open()) {
-        return SettingsFile();
+namespace {
+
+// The code units of one raw line of a settings file: bytes, or UTF-16 units.
+class RawLine {
+public:
+    RawLine(std::string_view bytes, TextEncoding encoding)
+        : m_bytes(bytes), m_width(isWide(encoding) ? 2 : 1),
+          m_bigEndian(encoding == TextEncoding::Utf16Be) {}
+
+    std::size_t size() const { return m_bytes.size() / m_width; }
+    unsigned at(std::size_t i) const {
+        const auto* data = reinterpret_cast<const unsigned char*>(m_bytes.data()) + i * m_width;
+        if (m_width == 1) {
+            return data[0];
+        }
+        return m_bigEndian ? (data[0] << 8 | data[1]) : (data[0] | data[1] << 8);
     }
-    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) {
-        return SettingsFile();
+    std::string_view units(std::size_t from, std::size_t to) const {
+        return m_bytes.substr(from * m_width, (to - from) * m_width);
     }
+    // The first unit that is not a blank (0x01-0x20), or size().
+    std::size_t firstNonBlank() const {
+        std::size_t i = 0;
+        while (i < size() && at(i) >= 0x01 && at(i) <= 0x20) {
+            ++i;
+        }
+        return i;
+    }
+    std::size_t find(char c) const {
+        for (std::size_t i = 0; i < size(); ++i) {
+            if (at(i) == static_cast<unsigned char>(c)) {
+                return i;
+            }
+        }
+        return std::string_view::npos;
+    }
+
+    static bool isWide(TextEncoding encoding) {
+        return encoding == TextEncoding::Utf16Le || encoding == TextEncoding::Utf16Be;
+    }
+
+private:
+    std::string_view m_bytes;
+    std::size_t m_width;
+    bool m_bigEndian;
+};
+
+std::optional<std::string> tryDecode(std::string_view bytes, TextEncoding encoding) {
     try {
-        return parse(decodePackageText(bytes));
-    } catch (const CodePageError& error) {
-        throw CodePageError(file.string() + ": " + error.what());
+        return decodeLine(bytes, encoding);
+    } catch (const CodePageError&) {
+        return std::nullopt;
     }
 }
 
-SettingsFile SettingsFile::parse(std::string_view utf8Text) {
-    SettingsFile settings;
-    std::map<std::string, std::string>* section = nullptr;
-    std::size_t pos = 0;
-    while (pos < utf8Text.size()) {
-        std::size_t end = utf8Text.find_first_of("\r\n", pos);
-        if (end == std::string_view::npos) {
-            end = utf8Text.size();
+std::string reasonOf(int error) {
+    return std::error_code(error, std::generic_category()).message();
+}
+
+} // namespace
+
+SettingsFile SettingsFile::load(const fs::path& file) {
+    const std::string shown = pathToUtf8(file);
+    std::error_code error;
+    const fs::file_status status = fs::status(file, error);
+    if (status.type() == fs::file_type::not_found) {
+        return SettingsFile();
+    }
+    if (error) {
+        throw PackageError("无法访问升级设置文件 " + shown + "：" + error.message());
+    }
+    // A FIFO would block the run and a device could be endless: only a file is read.
+    if (status.type() != fs::file_type::regular) {
+        throw PackageError("升级设置文件不是普通文件：" + shown);
+    }
+    errno = 0;
+    std::ifstream in(file, std::ios::binary);
+    if (!in.is_open()) {
+        throw PackageError("无法打开升级设置文件 " + shown + "：" +
+                           reasonOf(errno != 0 ? errno : EACCES));
+    }
+    std::string bytes;
+    std::vector<char> chunk(kChunkSize);
+    try {
+        while (const std::size_t got = readChunk(in, file, chunk.data(), chunk.size())) {
+            bytes.append(chunk.data(), got);
         }
-        const std::string_view line = trimBlanks(utf8Text.substr(pos, end - pos));
+    } catch (const std::system_error& error) {
+        throw PackageError("无法读取升级设置文件 " + shown + "：" + error.code().message());
+    }
+    return parse(bytes);
+}
+
+SettingsFile SettingsFile::parse(std::string_view bytes) {
+    SettingsFile settings;
+    settings.m_encoding = detectPackageEncoding(bytes);
+    if (const auto mark = byteOrderMark(bytes)) {
+        bytes.remove_prefix(mark->length);
+    }
+    const RawLine all(bytes, settings.m_encoding);
+    std::map<std::string, Value> unnamed; // a section whose name is not text: never asked for
+    std::map<std::string, Value>* section = nullptr;
+
+    std::size_t pos = 0;
+    while (pos < all.size()) {
+        std::size_t end = pos;
+        while (end < all.size() && all.at(end) != '\r' && all.at(end) != '\n') {
+            ++end;
+        }
+        const std::string_view raw = all.units(pos, end);
         pos = end + 1;
 
-        if (line.empty() || line.front() == ';') {
+        if (const std::optional<std::string> decoded = tryDecode(raw, settings.m_encoding)) {
+            const std::string_view line = trimBlanks(*decoded);
+            if (line.empty() || line.front() == ';') {
+                continue;
+            }
+            if (line.front() == '[') {
+                const std::size_t close = line.find(']');
+                const std::string_view name = trimBlanks(
+                    line.substr(1, close == std::string_view::npos ? line.size() - 1 : close - 1));
+                section = &settings.m_sections[foldName(name)];
+                continue;
+            }
+            const std::size_t equals = line.find('=');
+            if (section == nullptr || equals == std::string_view::npos) {
+                continue; // a value outside any section, or a line that is no assignment
+            }
+            const std::string key = foldName(trimBlanks(line.substr(0, equals)));
+            // The first occurrence of a key wins, as with the platform's reader.
+            section->try_emplace(key, Value{std::string(trimBlanks(line.substr(equals + 1)))});
             continue;
         }
-        if (line.front() == '[') {
-            const std::size_t close = line.find(']');
-            const std::string_view name = trimBlanks(
-                line.substr(1, close == std::string_view::npos ? line.size() - 1 : close - 1));
-            section = &settings.m_sections[foldName(name)];
+
+        // A line that is not text: only its frame is looked at, which the file's encoding
+        // lets us find without decoding ('[' opens it, '=' is never part of a character).
+        const RawLine line(raw, settings.m_encoding);
+        const std::size_t first = line.firstNonBlank();
+        if (first >= line.size()) {
+            continue;
+        }
+        if (line.at(first) == '[') {
+            unnamed.clear();
+            section = &unnamed;
             continue;
         }
         const std::size_t equals = line.find('=');
-        if (section == nullptr || equals == std::string_view::npos) {
-            continue; // a value outside any section, or a line that is no assignment
+        if (section == nullptr || equals == std::string_view::npos || line.at(first) == ';') {
+            continue;
         }
-        const std::string key = foldName(trimBlanks(line.substr(0, equals)));
-        // The first occurrence of a key wins, as with the platform's reader.
-        section->try_emplace(key, trimBlanks(line.substr(equals + 1)));
+        if (const auto key = tryDecode(line.units(0, equals), settings.m_encoding)) {
+            section->try_emplace(foldName(trimBlanks(*key)), Value{std::string(), false});
+        }
     }
     return settings;
 }
@@ -193,12 +300,27 @@ std::optional<std::string> SettingsFile::value(std::string_view section,
     if (foundKey == foundSection->second.end()) {
         return std::nullopt;
     }
-    return foundKey->second;
+    if (!foundKey->second.decoded) {
+        throw CodePageError(std::string("the value is not valid ") + encodingName(m_encoding) +
+                            " text");
+    }
+    return foundKey->second.text;
 }
 
 std::string readUpdateList(const fs::path& programFolder) {
     const fs::path file = resolveCaseInsensitive(programFolder, kSettingsFileName);
-    return SettingsFile::load(file).value(kUpdateListSection, kUpdateListKey).value_or("");
+    const SettingsFile settings = SettingsFile::load(file);
+    std::optional<std::string> list;
+    try {
+        list = settings.value(kUpdateListSection, kUpdateListKey);
+    } catch (const CodePageError&) {
+        throw PackageError("升级设置文件中的升级列表（顺序）不是有效的文本：" + pathToUtf8(file));
+    }
+    // A zero byte would end the list early and silently drop the entries after it.
+    if (list && list->find('\0') != std::string::npos) {
+        throw PackageError("升级设置文件中的升级列表（顺序）含有零字节：" + pathToUtf8(file));
+    }
+    return list.value_or("");
 }
 
 // ---------------------------------------------------------------- update list
@@ -275,6 +397,11 @@ ScriptLineReader::ScriptLineReader(const fs::path& file) : m_path(file), m_buffe
     openForReading(m_in, m_path);
 }
 
+unsigned ScriptLineReader::unitAt(std::size_t pos) const {
+    const auto* data = reinterpret_cast<const unsigned char*>(m_buffer.data()) + pos;
+    return m_bigEndian ? (data[0] << 8 | data[1]) : (data[0] | data[1] << 8);
+}
+
 bool ScriptLineReader::fill() {
     if (m_eof) {
         return false;
@@ -292,23 +419,72 @@ bool ScriptLineReader::fill() {
             }
             m_end += more;
         }
-        if (startsWithUtf8Bom(std::string_view(m_buffer.data(), m_end))) {
-            m_pos = 3;
+        if (const auto mark = byteOrderMark(std::string_view(m_buffer.data(), m_end))) {
+            m_pos = mark->length;
+            m_wide = mark->encoding != TextEncoding::Utf8;
+            m_bigEndian = mark->encoding == TextEncoding::Utf16Be;
         }
     }
     if (m_end == 0) {
         m_eof = true;
         return false;
     }
-    // Ctrl-Z ends the file: nothing after it is read.
-    if (const void* stop = std::memchr(m_buffer.data() + m_pos, kCtrlZ, m_end - m_pos)) {
-        m_end = static_cast<std::size_t>(static_cast<const char*>(stop) - m_buffer.data());
-        m_eof = true;
+    // Ctrl-Z ends the file: nothing after it is read. Every chunk but the last has the
+    // buffer's even size, so UTF-16 units never straddle two chunks.
+    if (!m_wide) {
+        if (const void* stop = std::memchr(m_buffer.data() + m_pos, kCtrlZ, m_end - m_pos)) {
+            m_end = static_cast<std::size_t>(static_cast<const char*>(stop) - m_buffer.data());
+            m_eof = true;
+        }
+    } else {
+        for (std::size_t at = m_pos; at + 1 < m_end; at += 2) {
+            if (unitAt(at) == static_cast<unsigned char>(kCtrlZ)) {
+                m_end = at;
+                m_eof = true;
+                break;
+            }
+        }
     }
     return true;
 }
 
+bool ScriptLineReader::nextWide(std::string& line) {
+    line.clear();
+    bool started = false;
+    for (;;) {
+        if (m_pos >= m_end && !fill()) {
+            return started;
+        }
+        if (m_pos >= m_end) {
+            continue;
+        }
+        started = true;
+        while (m_pos + 1 < m_end) {
+            const unsigned unit = unitAt(m_pos);
+            m_pos += 2;
+            if (unit == '\n') {
+                return true;
+            }
+            if (unit != '\r') {
+                line.append(m_buffer.data() + m_pos - 2, 2);
+            }
+        }
+        if (m_pos < m_end) {
+            // A byte left over at the end of the file: kept, so the line cannot be decoded.
+            line.push_back(m_buffer[m_pos]);
+            m_pos = m_end;
+        }
+    }
+}
+
 bool ScriptLineReader::next(std::string& line) {
+    if (m_first && !fill()) {
+        line.clear();
+        return false;
+    }
+    if (m_wide) {
+        return nextWide(line);
+    }
     line.clear();
     bool started = false; // some byte of this line has been consumed
     for (;;) {
@@ -344,14 +520,47 @@ bool ScriptLineReader::next(std::string& line) {
     }
 }
 
+namespace {
+
+// Counts the lines of UTF-16 text the way countLines counts bytes: CR, LF and CR LF end
+// a line, a zero unit ends the text. `bytes` holds whole units only.
+bool countWideLines(std::string_view bytes, bool bigEndian, LineCountState& state,
+                    std::int64_t& count) {
+    const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
+    for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
+        const unsigned unit =
+            bigEndian ? (data[i] << 8 | data[i + 1]) : (data[i] | data[i + 1] << 8);
+        if (unit == 0) {
+            return false;
+        }
+        if (state.afterCr) {
+            state.afterCr = false;
+            if (unit == '\n') {
+                continue;
+            }
+        }
+        if (state.atLineStart) {
+            ++count;
+            state.atLineStart = false;
+        }
+        if (unit == '\r' || unit == '\n') {
+            state.atLineStart = true;
+            state.afterCr = unit == '\r';
+        }
+    }
+    return true;
+}
+
+} // namespace
+
 ScriptSurvey surveyScript(const fs::path& file) {
     std::ifstream in;
     openForReading(in, file);
     std::vector<char> buffer(kChunkSize);
 
     ScriptSurvey survey;
-    Utf8Validator validator;
-    bool bom = false;
+    EncodingDetector detector;
+    std::optional<ByteOrderMark> mark;
     bool first = true;
     bool textEnded = false;  // a zero byte ends the text for counting
     bool beforeCtrlZ = true; // the encoding looks only at bytes before Ctrl-Z
@@ -359,6 +568,7 @@ ScriptSurvey surveyScript(const fs::path& file) {
 
     for (;;) {
         std::size_t size = readChunk(in, file, buffer.data(), buffer.size());
+        std::size_t from = 0;
         if (first) {
             first = false;
             while (size > 0 && size < 3) {
@@ -369,30 +579,34 @@ ScriptSurvey surveyScript(const fs::path& file) {
                 }
                 size += more;
             }
-            bom = startsWithUtf8Bom(std::string_view(buffer.data(), size));
+            mark = byteOrderMark(std::string_view(buffer.data(), size));
+            from = mark ? mark->length : 0;
         }
         if (size == 0) {
             break;
         }
-        const char* data = buffer.data();
+        const std::string_view chunk(buffer.data() + from, size - from);
 
-        if (beforeCtrlZ && !bom) {
-            const void* stop = std::memchr(data, kCtrlZ, size);
-            const std::size_t upTo = stop == nullptr ? size : static_cast<const char*>(stop) - data;
-            validator.feed(std::string_view(data, upTo));
-            beforeCtrlZ = stop == nullptr;
+        if (mark && mark->encoding != TextEncoding::Utf8) {
+            if (!countWideLines(chunk, mark->encoding == TextEncoding::Utf16Be, state,
+                                survey.lineCount)) {
+                break;
+            }
+            continue;
         }
-
+        if (beforeCtrlZ && !mark) {
+            const std::size_t upTo = std::min(chunk.size(), chunk.find(kCtrlZ));
+            detector.feed(chunk.substr(0, upTo));
+            beforeCtrlZ = upTo == chunk.size();
+        }
         if (!textEnded) {
-            textEnded = !countLines(std::string_view(data, size), state, survey.lineCount);
+            textEnded = !countLines(chunk, state, survey.lineCount);
         }
-
-        if (textEnded && (!beforeCtrlZ || bom)) {
+        if (textEnded && (!beforeCtrlZ || mark)) {
             break; // nothing more to learn from the rest of the file
         }
     }
-    const bool utf8 = bom || (validator.finish() && validator.sawNonAscii());
-    survey.encoding = utf8 ? TextEncoding::Utf8 : TextEncoding::Gbk;
+    survey.encoding = mark ? mark->encoding : detector.finish();
     return survey;
 }
 

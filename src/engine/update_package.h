@@ -2,16 +2,17 @@
 // The update package: the folder the program runs from, with Update.ini (the update
 // list), UpdatePro (program files) and UpdateSql (scripts).
 
+#include "code_page.h"
+
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include "code_page.h"
 
 namespace pupdate {
 
@@ -21,24 +22,42 @@ inline constexpr std::string_view kScriptFolder = "UpdateSql";
 inline constexpr std::string_view kUpdateListSection = "Updatefile";
 inline constexpr std::string_view kUpdateListKey = "顺序";
 
+// Raised when the update package cannot be read as it must be; the message, in Chinese,
+// names the file and the reason and is shown to the operator as it stands.
+class PackageError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
 // A settings file of sections ("[name]") and "key=value" lines. Section and key names
 // are matched without regard to ASCII letter case; blanks around names and values are
 // trimmed; lines starting with ';' are comments. The first occurrence of a key wins.
+// The file's encoding is decided once from its whole content (see detectPackageEncoding);
+// each line is then decoded on its own, so a line that is not valid text hurts only when
+// its own value is asked for.
 class SettingsFile {
 public:
-    // Reads and decodes the file (UTF-8 or GBK). A missing file gives an empty settings
-    // file; a file that is neither UTF-8 nor GBK raises CodePageError.
+    // Reads the file. A file that does not exist has no values; one that exists but is
+    // not a regular file, or cannot be opened or read, raises PackageError.
     static SettingsFile load(const std::filesystem::path& file);
-    static SettingsFile parse(std::string_view utf8Text);
+    static SettingsFile parse(std::string_view bytes);
 
+    // The value, or nullopt when the section or key is missing. A value that is not valid
+    // text in the file's encoding raises CodePageError.
     std::optional<std::string> value(std::string_view section, std::string_view key) const;
 
 private:
-    std::map<std::string, std::map<std::string, std::string>> m_sections; // folded names
+    struct Value {
+        std::string text;
+        bool decoded = true;
+    };
+    TextEncoding m_encoding = TextEncoding::Gbk;
+    std::map<std::string, std::map<std::string, Value>> m_sections; // folded names
 };
 
 // The whole raw update list: section "Updatefile", key "顺序" of Update.ini in the
-// program folder; empty when the file, section or key is missing.
+// program folder; empty when the file, section or key is missing. Raises PackageError
+// when the file cannot be read, or when the list is not valid text or holds a zero byte.
 std::string readUpdateList(const std::filesystem::path& programFolder);
 
 // Splits an update list into items: quoted items with doubled quotes, items cut at the
@@ -56,8 +75,10 @@ std::string_view trimBlanks(std::string_view text);
 
 // Reads a line-mode script line by line without holding the file: LF or CR LF ends a
 // line, a lone CR is dropped, Ctrl-Z (0x1A) ends the file, a last line without a break
-// is read, a final break adds no empty line. Lines are raw bytes, without any UTF-8
-// byte-order mark at the start of the file.
+// is read, a final break adds no empty line. Lines are raw bytes in the file's encoding,
+// without the byte-order mark at the start of the file. A file with a UTF-16 mark is read
+// in code units of that byte order: its lines are the units' bytes, and the rules above
+// apply to the characters LF, CR and U+001A.
 class ScriptLineReader {
 public:
     // Raises std::system_error when the file cannot be opened.
@@ -67,14 +88,18 @@ public:
 
 private:
     bool fill();
+    bool nextWide(std::string& line);
+    unsigned unitAt(std::size_t pos) const;
 
     std::filesystem::path m_path;
     std::ifstream m_in;
     std::vector<char> m_buffer;
     std::size_t m_pos = 0;
     std::size_t m_end = 0;
-    bool m_eof = false;    // no more bytes from the file (end or Ctrl-Z)
-    bool m_first = true;   // byte-order mark not yet checked
+    bool m_eof = false;  // no more bytes from the file (end or Ctrl-Z)
+    bool m_first = true; // byte-order mark not yet checked
+    bool m_wide = false; // UTF-16: two bytes a unit
+    bool m_bigEndian = false;
 };
 
 // What a streaming pass over a line-mode script learns before it is run.
@@ -82,7 +107,8 @@ struct ScriptSurvey {
     // Number of lines, counted the way a text list loads a file: a CR, an LF or a
     // CR LF pair ends a line, a zero byte ends the text, a final break adds no line.
     std::int64_t lineCount = 0;
-    TextEncoding encoding = TextEncoding::Gbk; // of the text up to Ctrl-Z
+    // Its byte-order mark's, else decided from the whole text up to Ctrl-Z.
+    TextEncoding encoding = TextEncoding::Gbk;
 };
 // Streams the file once. Raises std::system_error when it cannot be opened or read.
 ScriptSurvey surveyScript(const std::filesystem::path& file);

@@ -22,7 +22,15 @@ RunOutcome UpgradeRun::Bt_OkClick() {
     if (!OpenDatabase()) {
         return RunOutcome::ConnectionFailed;
     }
-    m_updateFiles = readUpdateList(m_programFolder);
+    try {
+        m_updateFiles = readUpdateList(m_programFolder);
+    } catch (const PackageError& error) {
+        // Nothing has been asked or changed yet: tell why and end the run.
+        m_person.inform(error.what());
+        WriteExceptionLog(error.what());
+        m_person.closeWindow();
+        return RunOutcome::PackageRejected;
+    }
 
     RunOutcome outcome = RunOutcome::Completed;
     std::filesystem::path folder;
@@ -74,6 +82,7 @@ int unattendedExitStatus(RunOutcome outcome) {
     case RunOutcome::InputRejected:
     case RunOutcome::ConnectionFailed:
     case RunOutcome::NoPackage:
+    case RunOutcome::PackageRejected:
     case RunOutcome::WalkFailed:
         return 1;
     }

@@ -3,32 +3,33 @@
 // and script walk. The front end fills the settings and supplies the person; the run
 // owns both database connections.
 
+#include "odbc.h"
+#include "person.h"
+
 #include <exception>
 #include <filesystem>
 #include <string>
 #include <string_view>
 
-#include "odbc.h"
-#include "person.h"
-
 namespace pupdate {
 
 // What the operator set (or the command line gave) for one run.
 struct RunSettings {
-    std::string server = "(local)";  // E_Server
-    std::string database;            // E_db
-    std::string installFolder;       // E_Position, used exactly as typed
-    int upgradeItem = 0;             // E_type index
+    std::string server = "(local)"; // E_Server
+    std::string database;           // E_db
+    std::string installFolder;      // E_Position, used exactly as typed
+    int upgradeItem = 0;            // E_type index
 };
 
 // How a run ended; decides the exit status of an unattended run.
 enum class RunOutcome {
-    InputRejected,     // CheckInput failed; nothing else happened
-    ConnectionFailed,  // OpenDatabase returned false
-    Declined,          // the operator did not confirm
-    NoPackage,         // neither UpdatePro nor UpdateSql
-    Completed,         // copy and/or scripts carried out
-    WalkFailed,        // the script walk took the failure path
+    InputRejected,    // CheckInput failed; nothing else happened
+    ConnectionFailed, // OpenDatabase returned false
+    PackageRejected,  // Update.ini could not be read, or its list is not valid text
+    Declined,         // the operator did not confirm
+    NoPackage,        // neither UpdatePro nor UpdateSql
+    Completed,        // copy and/or scripts carried out
+    WalkFailed,       // the script walk took the failure path
 };
 
 // Exit status of an unattended run: 0 when the upgrade was carried out, 2 when the
@@ -98,8 +99,8 @@ private:
     std::string m_odbcTemplate;
     std::string m_updateFiles;
     std::string m_connStr;
-    odbc::Connection m_adoconn;   // carries the run's transaction
-    odbc::Connection m_adoconn1;  // server-side script calls, outside the transaction
+    odbc::Connection m_adoconn;  // carries the run's transaction
+    odbc::Connection m_adoconn1; // server-side script calls, outside the transaction
 };
 
 // The osql command line handed to master.dbo.xp_cmdshell. Raises std::invalid_argument

@@ -1,11 +1,13 @@
 // Hostile package contents: each gives a clear outcome, never a crash or a hang, and the
 // program writes nowhere but the installation folder and the program folder.
 
+#include "encoded_text.h"
 #include "fault_fixture.h"
 
 #include <gtest/gtest.h>
 #include <map>
 #include <random>
+#include <sys/stat.h>
 
 namespace pupdate::testing {
 namespace {
@@ -71,7 +73,7 @@ protected:
     Snapshot before;
 };
 
-TEST_F(HostilePackageTest, SettingsFileOfRandomBytesStopsTheRunWithItsReason) {
+TEST_F(HostilePackageTest, SettingsFileOfRandomBytesHasNoUpdateList) {
     std::string bytes = randomBytes(64 * 1024, 1);
     bytes[100] = '\xFF'; // neither UTF-8 nor GBK
     writeFile(folder.package() / "Update.ini", bytes);
@@ -80,14 +82,111 @@ TEST_F(HostilePackageTest, SettingsFileOfRandomBytesStopsTheRunWithItsReason) {
 
     const ProgramResult result = runUnattended();
     expectNoCrash(result);
-    EXPECT_EQ(result.status, 1);
-    EXPECT_NE(result.err.find("Application Error: pupdate::CodePageError: "), std::string::npos)
-        << result.err;
-    EXPECT_NE(result.err.find("Update.ini"), std::string::npos);
-    EXPECT_TRUE(result.out.empty()) << "asked nothing, reported nothing: " << result.out;
-    EXPECT_FALSE(fs::exists(folder.install()));
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(readFile(folder.install() / "app.dll"), "new");
     EXPECT_TRUE(ids().empty());
 }
+
+// Update.ini as the program reads it: only the list itself must be text, and a list that
+// is not, or a settings file that cannot be read, stops the run before its question.
+struct SettingsCase {
+    const char* name;
+    std::string bytes; // empty: a FIFO
+    int status;
+    Strings ids;
+};
+
+class SettingsFileTest : public HostilePackageTest,
+                         public ::testing::WithParamInterface<SettingsCase> {};
+
+TEST_P(SettingsFileTest, OnlyTheListMustBeReadable) {
+    const SettingsCase& c = GetParam();
+    const fs::path settings = folder.package() / "Update.ini";
+    if (c.bytes.empty()) {
+        ASSERT_EQ(::mkfifo(settings.c_str(), 0644), 0);
+    } else {
+        writeFile(settings, c.bytes);
+    }
+    folder.writeProgramFile("app.dll", "new");
+    folder.writeScript("a.sql", "insert into t values (1, 'a')\r\n");
+    folder.writeScript("b c.sql", "insert into t values (2, 'b')\r\n");
+
+    const ProgramResult result = runUnattended();
+    expectNoCrash(result);
+    EXPECT_EQ(result.status, c.status) << result.out << result.err;
+    EXPECT_EQ(ids(), c.ids);
+    if (c.status == 0) {
+        EXPECT_NE(result.out.find("系统提示: 升级完毕！\n"), std::string::npos) << result.out;
+        return;
+    }
+    // Told why, naming the file, before anything was asked or copied.
+    EXPECT_NE(result.out.find("Update.ini"), std::string::npos) << result.out;
+    EXPECT_EQ(result.out.find("是否已经退出人力资源管理软件"), std::string::npos) << result.out;
+    EXPECT_FALSE(fs::exists(folder.install()));
+}
+
+const std::string kGbkOrder = "\xCB\xB3\xD0\xF2"; // 顺序
+
+INSTANTIATE_TEST_SUITE_P(
+    Lists, SettingsFileTest,
+    ::testing::Values(
+        SettingsCase{"QuotedEntryWithABlank",
+                     "[Updatefile]\r\n" + kGbkOrder + "=a.sql:IsAccess,\"b c.sql:IsAccess\"\r\n",
+                     0,
+                     {"1", "2"}},
+        SettingsCase{"BytesThatAreNotTextElsewhere",
+                     "; \xFF\xFE\x81\r\n[Updatefile]\r\n" + kGbkOrder +
+                         "=a.sql:IsAccess\r\n[x]\r\ny=\x81\x30\r\n",
+                     0,
+                     {"1"}},
+        SettingsCase{"ZeroByteInTheList",
+                     "[Updatefile]\r\n" + kGbkOrder + allBytes("=a.sql:IsAccess\0,b.sql") + "\r\n",
+                     1,
+                     {}},
+        SettingsCase{
+            "ListThatIsNotText", "[Updatefile]\r\n" + kGbkOrder + "=a\xFF.sql:IsAccess\r\n", 1, {}},
+        SettingsCase{"Fifo", "", 1, {}}),
+    [](const ::testing::TestParamInfo<SettingsCase>& info) { return info.param.name; });
+
+// Script files in every encoding a package author's editor writes, with words whose GBK
+// bytes are also UTF-8, and a line with a zero byte, which is logged and not run.
+struct ScriptEncodingCase {
+    const char* name;
+    std::string (*encode)(const std::string& utf8);
+};
+
+class ScriptEncodingTest : public HostilePackageTest,
+                           public ::testing::WithParamInterface<ScriptEncodingCase> {};
+
+TEST_P(ScriptEncodingTest, ChineseArrivesIntactAndAZeroByteLineIsNotRun) {
+    const std::string script = allBytes("insert into t values (1, '硕士')\r\n"
+                                        "delete from t\0 where id = 99\r\n"
+                                        "insert into t values (2, '元')\r\n"
+                                        "insert into t values (3, '女')\r\n");
+    folder.writeUpdateList("a.sql:IsAccess");
+    folder.writeScript("a.sql", GetParam().encode(script), true);
+
+    const ProgramResult result = runUnattended();
+    expectNoCrash(result);
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(database->column("select name from t order by id"), (Strings{"硕士", "元", "女"}));
+    EXPECT_NE(folder.log().find("未执行: delete from t<NUL> where id = 99\r\n\r\n"),
+              std::string::npos)
+        << folder.log();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Encodings, ScriptEncodingTest,
+    ::testing::Values(
+        ScriptEncodingCase{"Gbk", [](const std::string& text) { return utf8ToGbkLossy(text); }},
+        ScriptEncodingCase{"Utf8", [](const std::string& text) { return text; }},
+        ScriptEncodingCase{"Utf8WithMark",
+                           [](const std::string& text) { return "\xEF\xBB\xBF" + text; }},
+        ScriptEncodingCase{"Utf16Le",
+                           [](const std::string& text) { return utf16WithMark(text, false); }},
+        ScriptEncodingCase{"Utf16Be",
+                           [](const std::string& text) { return utf16WithMark(text, true); }}),
+    [](const ::testing::TestParamInfo<ScriptEncodingCase>& info) { return info.param.name; });
 
 TEST_F(HostilePackageTest, SettingsFileOfRandomGbkTextHasNoUpdateList) {
     // Random double-byte characters and ASCII: decodes, but holds no usable list.

@@ -55,12 +55,48 @@ private:
     fs::path m_file;
 };
 
+// The encoding by the rule applied to the whole text up to Ctrl-Z at once.
 TextEncoding referenceEncoding(const std::string& bytes, bool atFileStart) {
-    if (atFileStart && startsWithUtf8Bom(bytes)) {
-        return TextEncoding::Utf8;
+    if (atFileStart) {
+        if (const auto mark = byteOrderMark(bytes)) {
+            return mark->encoding;
+        }
     }
-    const std::string_view text = std::string_view(bytes).substr(0, bytes.find('\x1A'));
-    return isValidUtf8(text) && !isPlainAscii(text) ? TextEncoding::Utf8 : TextEncoding::Gbk;
+    EncodingDetector detector;
+    detector.feed(std::string_view(bytes).substr(0, bytes.find('\x1A')));
+    return detector.finish();
+}
+
+// The lines of a file with a UTF-16 mark: the same rules on code units.
+std::vector<std::string> referenceWideLines(const std::string& bytes, bool bigEndian) {
+    std::vector<std::string> lines;
+    std::string line;
+    bool started = false;
+    std::size_t i = 2;
+    for (; i + 1 < bytes.size(); i += 2) {
+        const auto first = static_cast<unsigned char>(bytes[i]);
+        const auto second = static_cast<unsigned char>(bytes[i + 1]);
+        const unsigned unit = bigEndian ? (first << 8 | second) : (first | second << 8);
+        if (unit == 0x1A) {
+            break;
+        }
+        started = true;
+        if (unit == '\n') {
+            lines.push_back(line);
+            line.clear();
+            started = false;
+        } else if (unit != '\r') {
+            line.append(bytes, i, 2);
+        }
+    }
+    if (i + 1 == bytes.size()) {
+        line.push_back(bytes[i]); // a byte left over at the end
+        started = true;
+    }
+    if (started) {
+        lines.push_back(line);
+    }
+    return lines;
 }
 
 } // namespace
@@ -84,6 +120,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         bytes = rest;
     }
     const bool padded = !filler.empty();
+    const auto mark = padded ? std::nullopt : byteOrderMark(rest);
+    if (mark && mark->encoding != TextEncoding::Utf8) {
+        const std::filesystem::path& file = scratch.write(bytes);
+        std::vector<std::string> lines;
+        ScriptLineReader reader(file);
+        std::string line;
+        while (reader.next(line)) {
+            lines.push_back(line);
+        }
+        check(lines == fuzz::referenceWideLines(rest, mark->encoding == TextEncoding::Utf16Be),
+              "UTF-16 lines follow the rules in code units");
+        check(surveyScript(file).encoding == mark->encoding, "the mark decides");
+        return 0;
+    }
     std::vector<std::string> expectedLines = fuzz::referenceLines(rest, !padded);
     std::int64_t expectedCount = fuzz::referenceCount(rest);
     if (padded) {

@@ -1,6 +1,7 @@
 // Line-mode scripts read from real files: line breaks, Ctrl-Z, byte-order marks, lines
 // longer than the reader's buffer, and the survey that precedes a run.
 
+#include "encoded_text.h"
 #include "reference_lines.h"
 #include "temp_dir.h"
 #include "update_package.h"
@@ -137,6 +138,33 @@ TEST(ScriptLineReaderTest, ManyLinesOfAllKindsMatchTheRules) {
     EXPECT_EQ(readBytes(bytes), expected);
     EXPECT_EQ(readBytes(bytes + "\x1A" + bytes), expected);
     EXPECT_EQ(surveyBytes(bytes).lineCount, referenceCount(bytes));
+}
+
+TEST(ScriptLineReaderTest, Utf16FilesFollowTheSameRulesInCodeUnits) {
+    // 业 is U+4E1A: one of its bytes is 1A, which must not end the file.
+    const std::string longLine(kBig / 2 + 1, 'x');
+    for (const std::string& text :
+         {std::string("select '业'\r\nsel\rect 2\n\n"), longLine + "\r\n业" + longLine + "\n",
+          std::string("a\r\n\x1A"
+                      "b\r\n"),
+          std::string("no break at the end")}) {
+        for (const bool bigEndian : {false, true}) {
+            const TextEncoding encoding = bigEndian ? TextEncoding::Utf16Be : TextEncoding::Utf16Le;
+            const std::string bytes = testing::utf16WithMark(text, bigEndian);
+            Lines decoded;
+            for (const std::string& raw : readBytes(bytes)) {
+                decoded.push_back(decodeLine(raw, encoding));
+            }
+            EXPECT_EQ(decoded, referenceLines(text)) << text.substr(0, 20) << bigEndian;
+            const ScriptSurvey survey = surveyBytes(bytes);
+            EXPECT_EQ(survey.encoding, encoding);
+            EXPECT_EQ(survey.lineCount, referenceCount(text));
+        }
+    }
+    // A byte left over at the end stays in the last line, which then cannot be decoded.
+    const Lines odd = readBytes(testing::utf16WithMark("a\nb", false) + "c");
+    ASSERT_EQ(odd.size(), 2u);
+    EXPECT_THROW(decodeLine(odd[1], TextEncoding::Utf16Le), CodePageError);
 }
 
 TEST(ScriptLineReaderTest, MissingFileRaisesSystemError) {

@@ -1,15 +1,21 @@
-// Update.ini read from real files in GBK and UTF-8.
+// Update.ini read from real files in GBK, UTF-8 and UTF-16, and from things that are not
+// readable files.
 
+#include "code_page.h"
+#include "encoded_text.h"
 #include "temp_dir.h"
 #include "update_package.h"
 
 #include <gtest/gtest.h>
 #include <string>
+#include <sys/stat.h>
 
 namespace pupdate {
 namespace {
 
+using testing::allBytes;
 using testing::TempDir;
+using testing::utf16WithMark;
 using testing::writeFile;
 
 const std::string kOrderGbk = "\xCB\xB3\xD0\xF2"; // 顺序 in code page 936
@@ -51,19 +57,18 @@ TEST(SettingsFileTest, QuotesAroundTheValueReachTheListSplitter) {
     EXPECT_EQ(settings.value("Updatefile", "顺序"), "\"a b.sql:IsAccess\",c.sql:IsAccess");
 }
 
-TEST(UpdateListFileTest, GbkAndUtf8FilesGiveTheSameList) {
-    TempDir gbk;
-    writeFile(gbk / "Update.ini",
-              "[Updatefile]\r\n" + kOrderGbk + "=\xB9\xA4\xD7\xCA.sql:IsAccess\r\n"); // 工资
-    EXPECT_EQ(readUpdateList(gbk.path()), "工资.sql:IsAccess");
-
-    TempDir utf8;
-    writeFile(utf8 / "Update.ini", "[Updatefile]\n顺序=工资.sql:IsAccess\n");
-    EXPECT_EQ(readUpdateList(utf8.path()), "工资.sql:IsAccess");
-
-    TempDir bom;
-    writeFile(bom / "Update.ini", "\xEF\xBB\xBF[Updatefile]\n顺序=工资.sql:IsAccess\n");
-    EXPECT_EQ(readUpdateList(bom.path()), "工资.sql:IsAccess");
+TEST(UpdateListFileTest, EveryPackageEncodingGivesTheSameList) {
+    const std::string text = "; 升级包\r\n[Updatefile]\r\n顺序=工资.sql:IsAccess\r\n";
+    for (const std::string& bytes :
+         {utf8ToGbkLossy(text), text, "\xEF\xBB\xBF" + text, utf16WithMark(text, false),
+          utf16WithMark(text, true),
+          // Bytes that are not text elsewhere in the file do not matter.
+          "; \xFF\x81\r\n[Other]\r\nx=\x81\x30\r\n" + utf8ToGbkLossy(text) + "z=\xFF\r\n"}) {
+        TempDir dir;
+        writeFile(dir / "Update.ini", bytes);
+        EXPECT_EQ(readUpdateList(dir.path()), "工资.sql:IsAccess")
+            << ::testing::PrintToString(bytes);
+    }
 }
 
 TEST(UpdateListFileTest, FileNameIgnoresLetterCase) {
@@ -102,16 +107,46 @@ TEST(UpdateListFileTest, LongValueIsReadWhole) {
     EXPECT_EQ(read, list);
 }
 
-TEST(UpdateListFileTest, BytesThatAreNeitherEncodingRaiseCodePageError) {
-    TempDir dir;
+TEST(UpdateListFileTest, AListThatIsNotTextOrHoldsAZeroByteIsRefused) {
     // 0xFF is neither a UTF-8 byte nor a GBK byte; 0x81 0x30 is no GBK character.
-    writeFile(dir / "Update.ini",
-              "[Updatefile]\r\n" + kOrderGbk + "=\x81\x30\xFF\xFE\x80\x80.sql:IsAccess\r\n");
-    try {
-        readUpdateList(dir.path());
-        FAIL() << "no error";
-    } catch (const CodePageError& error) {
-        EXPECT_NE(std::string(error.what()).find("Update.ini"), std::string::npos) << error.what();
+    for (const std::string& value :
+         {std::string("\x81\x30\xFF\xFE\x80\x80.sql:IsAccess"), allBytes("a.sql:IsAccess\0,b")}) {
+        TempDir dir;
+        writeFile(dir / "Update.ini", "[Updatefile]\r\n" + kOrderGbk + "=" + value + "\r\n");
+        try {
+            readUpdateList(dir.path());
+            FAIL() << "no error for " << ::testing::PrintToString(value);
+        } catch (const PackageError& error) {
+            EXPECT_NE(std::string(error.what()).find("Update.ini"), std::string::npos)
+                << error.what();
+        }
+    }
+}
+
+TEST(UpdateListFileTest, ASettingsFileThatCannotBeReadIsRefusedWithoutWaiting) {
+    struct Case {
+        const char* what;
+        void (*make)(const std::filesystem::path&);
+    };
+    const Case cases[] = {
+        {"FIFO",
+         [](const std::filesystem::path& file) { ASSERT_EQ(::mkfifo(file.c_str(), 0644), 0); }},
+        {"endless device",
+         [](const std::filesystem::path& file) {
+             std::filesystem::create_symlink("/dev/zero", file);
+         }},
+        {"folder",
+         [](const std::filesystem::path& file) { std::filesystem::create_directory(file); }},
+        // A regular file whose reading fails (even for root, unlike a missing permission).
+        {"read error",
+         [](const std::filesystem::path& file) {
+             std::filesystem::create_symlink("/proc/self/mem", file);
+         }},
+    };
+    for (const Case& c : cases) {
+        TempDir dir;
+        c.make(dir / "Update.ini");
+        EXPECT_THROW(readUpdateList(dir.path()), PackageError) << c.what;
     }
 }
 

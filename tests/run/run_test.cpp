@@ -105,11 +105,18 @@ TEST_F(RunTest, ScriptsWithoutProgramFilesAreAppliedInAnyLetterCaseOfTheFolder) 
               std::vector<std::string>{"2026-12-08"});
 }
 
-TEST_F(RunTest, SettingsFileThatIsNotTextEscapes) {
+TEST_F(RunTest, UpdateListThatIsNotTextEndsTheRunBeforeTheQuestion) {
     folder.writeProgramFile("a.txt", "new");
-    writeFile(folder.package() / "Update.ini", std::string("[Updatefile]\r\n\xff\xff\x80=1"));
-    EXPECT_THROW(run.Bt_OkClick(), CodePageError);
-    EXPECT_EQ(person.windowCloses, 0);
+    writeFile(folder.package() / "Update.ini",
+              std::string("[Updatefile]\r\n\xCB\xB3\xD0\xF2=\xff"));
+    EXPECT_EQ(run.Bt_OkClick(), RunOutcome::PackageRejected);
+    ASSERT_EQ(person.events.size(), 2u);
+    EXPECT_EQ(person.events[0].rfind("inform:升级设置文件中的升级列表（顺序）不是有效的文本：", 0),
+              0u)
+        << person.events[0];
+    EXPECT_EQ(person.events[1], "close");
+    EXPECT_FALSE(fs::exists(folder.install() / "a.txt"));
+    EXPECT_NE(folder.log().find("Update.ini"), std::string::npos);
 }
 
 class CopyTest : public RunTest {};
