@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <optional>
+#include <stdexcept>
 #include <utility>
 
 namespace pupdate {
@@ -59,6 +60,25 @@ std::string odbcValue(std::string_view value) {
 }
 
 } // namespace
+
+bool attributesAreWellFormed(std::string_view connStr) {
+    while (!connStr.empty()) {
+        const std::size_t end = connStr.find(';');
+        const std::string_view pair = connStr.substr(0, end);
+        if (!trimBlanks(pair).empty() && pair.find('=') == std::string_view::npos) {
+            return false;
+        }
+        if (end == std::string_view::npos) {
+            break;
+        }
+        connStr.remove_prefix(end + 1);
+    }
+    return true;
+}
+
+std::string connStrValue(std::string_view connStr, std::string_view key) {
+    return std::string(adoValue(connStr, key).value_or(""));
+}
 
 std::string buildConnStr(std::string_view server, std::string_view database) {
     std::string connStr = "Provider=SQLOLEDB.1;user id=";
@@ -124,8 +144,14 @@ bool UpgradeRun::OpenDatabase() {
     m_connStr.clear();
     m_connStr = buildConnStr(m_settings.server, m_settings.database);
     const std::string odbcConnectionString = toOdbcConnectionString(m_connStr, m_odbcTemplate);
+    m_openedDatabase.clear();
     try {
         m_adoconn.close();
+        // A name holding ';' would connect to what comes before it while the rest of the
+        // run used the whole name: refused like any connection that cannot be made.
+        if (!attributesAreWellFormed(m_connStr)) {
+            throw std::invalid_argument("connection string attribute without a value");
+        }
         m_adoconn.open(odbcConnectionString);
         m_adoconn1.close();
         m_adoconn1.open(odbcConnectionString);
@@ -134,8 +160,61 @@ bool UpgradeRun::OpenDatabase() {
         // without a message and without a log entry.
         return false;
     }
+    m_openedDatabase = connStrValue(m_connStr, "Initial Catalog");
     // Only proves that this is a database of the application; the value is not used.
     m_adoconn.queryFirstRow(std::string(kVersionProbe));
+    return true;
+}
+
+void TransactionProof::begin(odbc::Connection& connection) {
+    const std::string dbms = connection.dbmsName();
+    m_transactionNumber.clear();
+    if (dbms.find("SQL Server") != std::string::npos) {
+        m_database = Database::SqlServer;
+    } else if (dbms.find("PostgreSQL") != std::string::npos) {
+        m_database = Database::PostgreSql;
+        const auto row = connection.queryFirstRow("select txid_current()");
+        if (row && !row->empty() && (*row)[0]) {
+            m_transactionNumber = *(*row)[0];
+        }
+    } else if (dbms.find("SQLite") != std::string::npos) {
+        m_database = Database::Sqlite;
+    } else {
+        m_database = Database::Other;
+    }
+}
+
+bool TransactionProof::holds(odbc::Connection& connection) const {
+    try {
+        switch (m_database) {
+        case Database::SqlServer: {
+            // 1: active and committable; 0: gone; -1: doomed, only a roll-back is left.
+            const auto state = connection.queryFirstRow("SELECT XACT_STATE()");
+            return state && !state->empty() && (*state)[0] && *(*state)[0] == "1";
+        }
+        case Database::PostgreSql: {
+            // An aborted transaction refuses the question; one rolled back by the driver
+            // has been followed by a new one with another number.
+            const auto row = connection.queryFirstRow("select txid_current()");
+            return row && !row->empty() && (*row)[0] && *(*row)[0] == m_transactionNumber &&
+                   !m_transactionNumber.empty();
+        }
+        case Database::Sqlite:
+            // Inside a transaction SQLite refuses to begin one. If it begins, the walk's
+            // transaction is gone; the one just begun ends with the walk's roll-back.
+            try {
+                connection.execute("BEGIN");
+            } catch (const odbc::OdbcError& error) {
+                return std::string_view(error.what()).find("within a transaction") !=
+                       std::string_view::npos;
+            }
+            return false;
+        case Database::Other:
+            return true;
+        }
+    } catch (const odbc::OdbcError&) {
+        return false;
+    }
     return true;
 }
 

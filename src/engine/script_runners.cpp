@@ -4,6 +4,7 @@
 #include "code_page.h"
 #include "update_package.h"
 #include "upgrade_run.h"
+#include "utf8_path.h"
 
 #include <memory>
 #include <regex>
@@ -14,8 +15,6 @@ namespace pupdate {
 
 namespace {
 
-constexpr std::string_view kLineMode = "IsAccess";
-constexpr std::string_view kServerSideMode = "IsSqlserver";
 constexpr const char* kShellProcedure = "master.dbo.xp_cmdshell";
 
 // A script line for the log, readable whatever is wrong with it: zero characters shown as
@@ -80,6 +79,20 @@ bool isShellSafe(std::string_view value) {
     return true;
 }
 
+// A database name that osql can only take for a name: no blank that would end it and
+// start an option, no separator, and no leading character that makes it an option.
+bool isPlainName(std::string_view name) {
+    if (name.empty() || name.front() == '-' || name.front() == '/') {
+        return false;
+    }
+    for (const unsigned char c : name) {
+        if (c <= 0x20 || c == ';' || c == ',') {
+            return false;
+        }
+    }
+    return true;
+}
+
 // osql reports a failing batch as "Msg <n>, Level <n>, State <n>, ..." lines.
 bool reportsError(const std::vector<std::string>& output) {
     static const std::regex errorLine(R"(^\s*Msg \d+, Level \d+,)");
@@ -96,11 +109,11 @@ bool reportsError(const std::vector<std::string>& output) {
 std::string buildOsqlCommand(std::string_view database, std::string_view path) {
     // The command runs in the database server's shell: refuse anything that shell would
     // act on rather than pass to osql.
-    if (!isShellSafe(database)) {
+    if (!isValidUtf8(database) || !isShellSafe(database) || !isPlainName(database)) {
         throw std::invalid_argument("数据库名含有不能交给服务器命令行的字符: " +
                                     printable(database, TextEncoding::Utf8));
     }
-    if (!isShellSafe(path)) {
+    if (!isValidUtf8(path) || !isShellSafe(path)) {
         throw std::invalid_argument("脚本路径含有不能交给服务器命令行的字符: " +
                                     printable(path, TextEncoding::Utf8));
     }
@@ -112,29 +125,26 @@ std::string buildOsqlCommand(std::string_view database, std::string_view path) {
     return command;
 }
 
-void UpgradeRun::RunUpdateEntry(const std::string& kind, const std::filesystem::path& path) {
-    if (kind == kLineMode) {
-        runLineMode(path);
-    } else if (kind == kServerSideMode) {
-        runServerSide(path);
+void UpgradeRun::RunUpdateEntry(const UpdateEntryPlan& entry) {
+    if (entry.kind == kLineMode) {
+        runLineMode(entry);
+    } else if (entry.kind == kServerSideMode) {
+        runServerSide(entry.path);
     } else {
-        // Skipping it would report a script that never ran as applied.
-        throw std::invalid_argument("未知的脚本类型 \"" + kind +
-                                    "\"（应为 IsAccess 或 IsSqlserver）: " + path.string());
+        throw std::invalid_argument(
+            "未知的脚本类型 \"" + entry.kind +
+            "\"（应为 IsAccess 或 IsSqlserver）: " + pathToUtf8(entry.path));
     }
 }
 
-void UpgradeRun::runLineMode(const std::filesystem::path& path) {
+void UpgradeRun::runLineMode(const UpdateEntryPlan& entry) {
+    const std::filesystem::path& path = entry.path;
+    const ScriptSurvey& survey = entry.survey;
     std::int64_t counter = 0;
-    const ScriptSurvey survey = surveyScript(path);
 
     std::unique_ptr<Progress> progress = m_person.openProgress();
     progress->setMaximum(survey.lineCount);
-    progress->setText(text::kChecking + path.string());
-
-    // Only SQL Server can doom a transaction on a statement error; elsewhere a failed
-    // statement leaves the transaction as it was.
-    const bool canDoom = m_adoconn.dbmsName().find("SQL Server") != std::string::npos;
+    progress->setText(text::kChecking + pathToUtf8(path));
 
     ScriptLineReader reader(path);
     std::string raw;
@@ -175,13 +185,11 @@ void UpgradeRun::runLineMode(const std::filesystem::path& path) {
         if (m_adoconn.isDead()) {
             throw std::runtime_error("与数据库的连接已断开，升级不能继续: " + message);
         }
-        if (canDoom && m_adoconn.inTransaction()) {
-            // Going on after the server rolled the whole transaction back would commit
-            // only the later statements.
-            auto state = m_adoconn.queryFirstRow("SELECT XACT_STATE()");
-            if (!state || !(*state)[0] || *(*state)[0] != "1") {
-                throw std::runtime_error("服务器已回滚整个事务，升级不能继续: " + path.string());
-            }
+        // Going on after the database ended the transaction would let every later
+        // statement take effect on its own, and the commit would be empty or refused.
+        if (m_adoconn.inTransaction() && !m_transactionProof.holds(m_adoconn)) {
+            throw std::runtime_error("数据库已结束本次升级的事务，升级不能继续（" +
+                                     pathToUtf8(path) + "）。出错的语句: " + message + statement);
         }
     }
     // The bar ends on the count of statements that succeeded, so a script that ran
@@ -192,7 +200,8 @@ void UpgradeRun::runLineMode(const std::filesystem::path& path) {
 }
 
 void UpgradeRun::runServerSide(const std::filesystem::path& path) {
-    const std::string command = buildOsqlCommand(trimBlanks(m_settings.database), path.string());
+    // The name both connections were opened with, not the field, which may say more.
+    const std::string command = buildOsqlCommand(m_openedDatabase, pathToUtf8(path));
 
     std::unique_ptr<Progress> progress = m_person.openProgress();
     if (m_adoconn.inTransaction()) {
@@ -202,7 +211,7 @@ void UpgradeRun::runServerSide(const std::filesystem::path& path) {
         progress->setText(text::kCommitted);
     }
     progress->setMaximum(100);
-    progress->setText(text::kChecking + path.string());
+    progress->setText(text::kChecking + pathToUtf8(path));
     progress->setPosition(10);
     progress->repaint();
     progress->setPosition(40);

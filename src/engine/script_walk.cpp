@@ -1,32 +1,149 @@
-// The walk over the update list: one transaction, every entry in list order, one commit.
+// The walk over the update list: every entry checked before anything is changed, then one
+// transaction, every entry in list order, one commit.
 
+#include "exception_log.h"
 #include "path_resolve.h"
 #include "update_package.h"
 #include "upgrade_run.h"
+#include "utf8_path.h"
 
+#include <cctype>
+#include <exception>
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <system_error>
 
 namespace pupdate {
 
+namespace fs = std::filesystem;
+
+namespace {
+
+// False when a `..` in the entry's file name climbs above the script folder. Separators
+// at the start keep the name inside, as everywhere else in the name.
+bool staysInside(std::string_view file) {
+    int depth = 0;
+    std::size_t start = 0;
+    while (start <= file.size()) {
+        const std::size_t end = std::min(file.find_first_of("\\/", start), file.size());
+        const std::string_view part = file.substr(start, end - start);
+        if (part == "..") {
+            if (--depth < 0) {
+                return false;
+            }
+        } else if (!part.empty() && part != ".") {
+            ++depth;
+        }
+        start = end + 1;
+    }
+    return true;
+}
+
+// A folder written with a drive letter ("C:\zeltinfo3.0", "D:/x"), where this platform's
+// paths have none: it would be created as a folder of that literal name.
+bool namesAForeignDrive(const std::string& folder) {
+    const bool driveLetter = folder.size() >= 2 &&
+                             std::isalpha(static_cast<unsigned char>(folder[0])) != 0 &&
+                             folder[1] == ':';
+    return driveLetter && !pathFromUtf8(folder).has_root_name();
+}
+
+} // namespace
+
+bool UpgradeRun::planUpdateList(std::vector<UpdateEntryPlan>& plan, std::string& reason) {
+    plan.clear();
+    for (const std::string& item : splitUpdateList(m_updateFiles)) {
+        // An empty item (two commas in a row, a trailing comma) names nothing to run.
+        if (item.empty()) {
+            continue;
+        }
+        const UpdateEntry entry = splitEntry(item);
+        if (entry.kind != kLineMode && entry.kind != kServerSideMode) {
+            // Skipping it would report a script that never ran as applied.
+            reason =
+                "未知的脚本类型 \"" + entry.kind + "\"（应为 IsAccess 或 IsSqlserver）: " + item;
+            return false;
+        }
+        if (!staysInside(entry.file)) {
+            reason = "脚本路径超出了脚本文件夹: " + entry.file;
+            return false;
+        }
+        UpdateEntryPlan step{
+            entry.kind,
+            resolveCaseInsensitive(m_programFolder, std::string(kScriptFolder) + "\\" + entry.file),
+            {}};
+        const std::string shown = pathToUtf8(step.path);
+        if (entry.kind == kServerSideMode) {
+            // The server reads the file itself, so it need not exist here; but the command
+            // must be one that can be handed to the server.
+            try {
+                buildOsqlCommand(m_openedDatabase, shown);
+            } catch (const std::invalid_argument& error) {
+                reason = error.what();
+                return false;
+            }
+        } else {
+            std::error_code error;
+            const fs::file_status status = fs::status(step.path, error);
+            if (status.type() == fs::file_type::not_found) {
+                reason = "找不到脚本文件: " + shown;
+                return false;
+            }
+            if (status.type() != fs::file_type::regular) {
+                reason = "脚本文件不是普通文件: " + shown;
+                return false;
+            }
+            // Read now, once: the line count and the encoding serve the walk.
+            try {
+                step.survey = surveyScript(step.path);
+            } catch (const std::system_error& readError) {
+                reason = "无法读取脚本文件 " + shown + ": " + readError.code().message();
+                return false;
+            }
+        }
+        plan.push_back(std::move(step));
+    }
+    return true;
+}
+
+bool UpgradeRun::CheckUpdatePackage(bool copies, bool appliesScripts) {
+    std::string reason;
+    if (copies && namesAForeignDrive(m_settings.installFolder)) {
+        reason = "目标位置不是本系统的文件夹: " + m_settings.installFolder;
+    } else if (appliesScripts) {
+        std::vector<UpdateEntryPlan> plan;
+        if (planUpdateList(plan, reason)) {
+            m_plan = std::move(plan);
+        }
+    }
+    if (reason.empty()) {
+        return true;
+    }
+    takeFailurePath(reason);
+    return false;
+}
+
 bool UpgradeRun::ApplyUpdateList() {
+    std::vector<UpdateEntryPlan> plan;
+    if (m_plan) {
+        plan = std::move(*m_plan);
+        m_plan.reset();
+    } else if (std::string reason; !planUpdateList(plan, reason)) {
+        takeFailurePath(reason);
+        return false;
+    }
+
     std::unique_ptr<Progress> commitProgress;
     try {
-        const std::vector<std::string> items = splitUpdateList(m_updateFiles);
         if (m_adoconn.inTransaction()) {
             m_adoconn.rollbackTrans();
         }
         m_adoconn.beginTrans();
+        m_transactionProof.begin(m_adoconn);
 
-        for (const std::string& item : items) {
-            // An empty item (two commas in a row, a trailing comma) names nothing to run.
-            if (item.empty()) {
-                continue;
-            }
-            const UpdateEntry entry = splitEntry(item);
-            const std::string relative = std::string(kScriptFolder) + "\\" + entry.file;
-            RunUpdateEntry(entry.kind, resolveCaseInsensitive(m_programFolder, relative));
+        for (const UpdateEntryPlan& entry : plan) {
+            RunUpdateEntry(entry);
         }
 
         if (m_adoconn.inTransaction()) {
@@ -43,22 +160,38 @@ bool UpgradeRun::ApplyUpdateList() {
     } catch (const std::exception& error) {
         // The commit window is not left on screen behind the failure message.
         commitProgress.reset();
-        m_person.inform(text::kFailed);
-        std::string reason = error.what();
-        // Roll back only what is open: after a server-side entry has committed there is
-        // nothing left, and a refused roll-back must not hide the failure.
-        if (m_adoconn.inTransaction()) {
-            try {
-                m_adoconn.rollbackTrans();
-            } catch (const std::exception& rollbackError) {
-                reason += "\r\n";
-                reason += rollbackError.what();
+        takeFailurePath(error.what());
+        return false;
+    }
+}
+
+void UpgradeRun::takeFailurePath(const std::string& reason, const std::string& message) {
+    // The record is written first, so that it is there whatever the operator sees, but a
+    // log that cannot be written must not keep the failure path from finishing.
+    std::exception_ptr logError;
+    auto record = [&](const std::string& text) {
+        try {
+            WriteExceptionLog(text);
+        } catch (const LogWriteError&) {
+            if (!logError) {
+                logError = std::current_exception();
             }
         }
-        // Tell the operator why; a log that cannot be written escapes from here.
-        WriteExceptionLog(reason);
-        m_person.closeWindow();
-        return false;
+    };
+    record(reason);
+    m_person.inform(message);
+    // Roll back only what is open: after a server-side entry has committed there is
+    // nothing left, and a refused roll-back must not hide the failure.
+    if (m_adoconn.inTransaction()) {
+        try {
+            m_adoconn.rollbackTrans();
+        } catch (const std::exception& rollbackError) {
+            record(std::string("回滚失败: ") + rollbackError.what());
+        }
+    }
+    m_person.closeWindow();
+    if (logError) {
+        std::rethrow_exception(logError);
     }
 }
 

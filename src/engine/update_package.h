@@ -21,6 +21,9 @@ inline constexpr std::string_view kProgramFilesFolder = "UpdatePro";
 inline constexpr std::string_view kScriptFolder = "UpdateSql";
 inline constexpr std::string_view kUpdateListSection = "Updatefile";
 inline constexpr std::string_view kUpdateListKey = "顺序";
+// The two kinds of update entry, compared exactly.
+inline constexpr std::string_view kLineMode = "IsAccess";
+inline constexpr std::string_view kServerSideMode = "IsSqlserver";
 
 // Raised when the update package cannot be read as it must be; the message, in Chinese,
 // names the file and the reason and is shown to the operator as it stands.
@@ -112,5 +115,12 @@ struct ScriptSurvey {
 };
 // Streams the file once. Raises std::system_error when it cannot be opened or read.
 ScriptSurvey surveyScript(const std::filesystem::path& file);
+
+// One entry of the update list as the check before the walk found it.
+struct UpdateEntryPlan {
+    std::string kind;           // "IsAccess" or "IsSqlserver"
+    std::filesystem::path path; // the script file
+    ScriptSurvey survey;        // line mode: what the check learned of the file
+};
 
 } // namespace pupdate

@@ -26,9 +26,7 @@ RunOutcome UpgradeRun::Bt_OkClick() {
         m_updateFiles = readUpdateList(m_programFolder);
     } catch (const PackageError& error) {
         // Nothing has been asked or changed yet: tell why and end the run.
-        m_person.inform(error.what());
-        WriteExceptionLog(error.what());
-        m_person.closeWindow();
+        takeFailurePath(error.what(), error.what());
         return RunOutcome::PackageRejected;
     }
 
@@ -41,14 +39,18 @@ RunOutcome UpgradeRun::Bt_OkClick() {
         m_person.inform(text::kNoPackage);
         outcome = RunOutcome::NoPackage;
     } else {
-        // Each folder is looked up afresh: the copy may not create the script folder,
-        // but the package folder is the operator's, not ours.
-        if (findFolder(m_programFolder, kProgramFilesFolder, folder)) {
-            CopyProgramFiles();
-        }
-        if (findFolder(m_programFolder, kScriptFolder, folder) &&
-            !trimBlanks(m_updateFiles).empty()) {
-            if (!ApplyUpdateList()) {
+        // Each folder is looked up afresh: the package folder is the operator's, not ours.
+        const bool copies = findFolder(m_programFolder, kProgramFilesFolder, folder);
+        const bool appliesScripts = findFolder(m_programFolder, kScriptFolder, folder) &&
+                                    !trimBlanks(m_updateFiles).empty();
+        // Nothing is copied or begun for a package that cannot succeed.
+        if (!CheckUpdatePackage(copies, appliesScripts)) {
+            outcome = RunOutcome::WalkFailed;
+        } else {
+            if (copies) {
+                CopyProgramFiles();
+            }
+            if (appliesScripts && !ApplyUpdateList()) {
                 outcome = RunOutcome::WalkFailed;
             }
         }

@@ -3,13 +3,17 @@
 // and script walk. The front end fills the settings and supplies the person; the run
 // owns both database connections.
 
+#include "connections.h"
 #include "odbc.h"
 #include "person.h"
+#include "update_package.h"
 
 #include <exception>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace pupdate {
 
@@ -73,13 +77,18 @@ public:
     // Builds ConnStr, opens both connections and probes gs_ver. A failed open is silent
     // and gives false; a failed probe raises.
     bool OpenDatabase();
+    // Checks, before anything is changed, what the run is about to do: the installation
+    // folder when it `copies`, every entry of the update list when it `appliesScripts`.
+    // When something cannot succeed it takes the walk's failure path and gives false.
+    bool CheckUpdatePackage(bool copies, bool appliesScripts);
     // Copies the contents of UpdatePro into the installation folder; failures are logged.
     void CopyProgramFiles();
     // Applies the update list inside one transaction and reports the outcome; true when
-    // the walk completed, false when it took the failure path.
+    // the walk completed, false when it took the failure path. The list is checked first
+    // unless CheckUpdatePackage has just done it.
     bool ApplyUpdateList();
-    // Runs one entry: line mode for "IsAccess", server-side mode for "IsSqlserver".
-    void RunUpdateEntry(const std::string& kind, const std::filesystem::path& path);
+    // Runs one checked entry: line mode for "IsAccess", server-side mode for "IsSqlserver".
+    void RunUpdateEntry(const UpdateEntryPlan& entry);
     // Appends a record to ReException.Log in the program folder.
     void WriteExceptionLog(std::string_view text);
 
@@ -90,7 +99,14 @@ public:
     odbc::Connection& ADOCONN1() { return m_adoconn1; }
 
 private:
-    void runLineMode(const std::filesystem::path& path);
+    // Every entry of the list as it will run; false with the reason at the first entry
+    // that cannot.
+    bool planUpdateList(std::vector<UpdateEntryPlan>& plan, std::string& reason);
+    // The failure path: the reason logged, `message` shown ("升级处理失败！"), roll-back
+    // of what is open, the window closed. A log that cannot be written is raised only
+    // after all that.
+    void takeFailurePath(const std::string& reason, const std::string& message = text::kFailed);
+    void runLineMode(const UpdateEntryPlan& entry);
     void runServerSide(const std::filesystem::path& path);
 
     Person& m_person;
@@ -99,12 +115,17 @@ private:
     std::string m_odbcTemplate;
     std::string m_updateFiles;
     std::string m_connStr;
-    odbc::Connection m_adoconn;  // carries the run's transaction
-    odbc::Connection m_adoconn1; // server-side script calls, outside the transaction
+    std::string m_openedDatabase; // the database name both connections were opened with
+    odbc::Connection m_adoconn;   // carries the run's transaction
+    odbc::Connection m_adoconn1;  // server-side script calls, outside the transaction
+    TransactionProof m_transactionProof;
+    std::optional<std::vector<UpdateEntryPlan>> m_plan; // checked list, until the walk
 };
 
 // The osql command line handed to master.dbo.xp_cmdshell. Raises std::invalid_argument
-// when the database name or the path holds a character the server's shell would act on.
+// when the database name or the path is not text, or holds a character the server's
+// shell would act on, or the database name could be taken for more than a name by osql
+// (a blank, ';', ',' or a leading '-' or '/').
 std::string buildOsqlCommand(std::string_view database, std::string_view path);
 
 } // namespace pupdate

@@ -68,7 +68,7 @@ TEST_F(ReadOnlyProgramFolderTest, FailedStatementThatCannotBeLoggedFailsTheRunUn
     EXPECT_FALSE(fs::is_regular_file(folder.package() / std::string(kExceptionLogName)));
 }
 
-TEST_F(ReadOnlyProgramFolderTest, InteractiveRunLeavesTheWindowOpenAndReportsNothingApplied) {
+TEST_F(ReadOnlyProgramFolderTest, FailurePathFinishesBeforeTheLogErrorIsRaised) {
     folder.writeUpdateList("a.sql:IsAccess");
     folder.writeScript("a.sql", "insert into t values (1)\r\n"
                                 "insert into missing_table values (2)\r\n");
@@ -76,7 +76,9 @@ TEST_F(ReadOnlyProgramFolderTest, InteractiveRunLeavesTheWindowOpenAndReportsNot
 
     RunBench bench(folder, *database);
     EXPECT_THROW(bench.run.Bt_OkClick(), LogWriteError);
-    EXPECT_EQ(bench.person.windowCloses, 0);
+    // Told, rolled back and closed; only then the log's own error.
+    EXPECT_EQ(bench.person.windowCloses, 1);
+    EXPECT_EQ(bench.run.ADOCONN().inTransaction(), 0);
     EXPECT_EQ(bench.person.eventsWithPrefix("inform:"), std::vector<std::string>{"升级处理失败！"});
     EXPECT_TRUE(bench.person.eventsWithPrefix("status:").empty());
     EXPECT_EQ(bench.person.openProgressCount, 0);

@@ -119,6 +119,22 @@ TEST_F(RunTest, UpdateListThatIsNotTextEndsTheRunBeforeTheQuestion) {
     EXPECT_NE(folder.log().find("Update.ini"), std::string::npos);
 }
 
+TEST_F(RunTest, InstallationFolderWithADriveLetterIsRefusedBeforeAnythingChanges) {
+    folder.writeProgramFile("a.txt", "new");
+    folder.writeUpdateList("s.sql:IsAccess");
+    folder.writeScript("s.sql", "update gs_ver set verdate = 'x'\r\n");
+    const auto before = database->column("select verdate from gs_ver");
+    for (const char* preset : {"C:\\zeltinfo3.0", "D:/Salary/Advanced"}) {
+        person.events.clear();
+        run.settings().installFolder = preset;
+        EXPECT_EQ(run.Bt_OkClick(), RunOutcome::WalkFailed) << preset;
+        EXPECT_TRUE(person.saw("inform:升级处理失败！"));
+        EXPECT_FALSE(fs::exists(preset)) << preset;
+        EXPECT_EQ(database->column("select verdate from gs_ver"), before);
+        EXPECT_NE(folder.log().find(preset), std::string::npos) << folder.log();
+    }
+}
+
 class CopyTest : public RunTest {};
 
 TEST_F(CopyTest, CreatesMissingFoldersReplacesFilesAndKeepsOthers) {

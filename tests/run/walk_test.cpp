@@ -161,11 +161,15 @@ INSTANTIATE_TEST_SUITE_P(Backends, WalkTest, ::testing::Values(Backend::Sqlite, 
 TEST(OsqlCommand, IsBuiltExactlyAndRefusesWhatTheServerShellWouldActOn) {
     EXPECT_EQ(buildOsqlCommand("zeltinfo", "C:\\pkg dir\\Updatesql\\b.sql"),
               "osql -E  -S (local) -d zeltinfo -i \"C:\\pkg dir\\Updatesql\\b.sql\" ");
-    for (const char* bad : {"\"", "&", "|", "<", ">", "^", "%", "!", "\n", "\t", "\x7f"}) {
+    for (const char* bad : {"\"", "&", "|", "<", ">", "^", "%", "!", "\n", "\t", "\x7f", "\xff"}) {
         EXPECT_THROW(buildOsqlCommand(std::string("db") + bad, "p.sql"), std::invalid_argument)
             << int(bad[0]);
         EXPECT_THROW(buildOsqlCommand("db", std::string("p") + bad + ".sql"), std::invalid_argument)
             << int(bad[0]);
+    }
+    // A database name is only ever a name for osql: no blank, separator or option start.
+    for (const char* bad : {"master -Q x", "a;b", "a,b", "-Q", "/?", " db"}) {
+        EXPECT_THROW(buildOsqlCommand(bad, "p.sql"), std::invalid_argument) << bad;
     }
     EXPECT_EQ(buildOsqlCommand("工资库", "/包/b.sql"),
               "osql -E  -S (local) -d 工资库 -i \"/包/b.sql\" ");
@@ -241,18 +245,53 @@ TEST_F(ServerSideTest, ToolErrorsAreLoggedAndTheWalkGoesOn) {
     EXPECT_EQ(master.column("select id from t"), Strings{"3"});
 }
 
-TEST_F(ServerSideTest, FailureAfterTheCommitDoesNotRollBackANonExistentTransaction) {
+TEST_F(ServerSideTest, ListThatCannotSucceedIsRefusedBeforeAnythingRuns) {
     folder.writeScript("a.sql", "insert into t values (1, 'a')\r\n");
     folder.writeScript("b.sql", "x\r\n");
-    UpgradeRun& run = bench->run;
-    ASSERT_TRUE(run.OpenDatabase());
-    run.setUpdateFiles("a.sql:IsAccess,b.sql:IsSqlserver,missing.sql:IsAccess");
-    EXPECT_FALSE(run.ApplyUpdateList());
-    EXPECT_EQ(bench->person.eventsWithPrefix("inform:"), Strings{"升级处理失败！"});
-    EXPECT_EQ(bench->person.windowCloses, 1);
-    // What the server-side entry committed stays; the log says why the walk failed.
-    EXPECT_EQ(master.column("select id from t"), Strings{"1"});
-    EXPECT_NE(folder.log().find("missing.sql"), std::string::npos);
+    writeFile(dir / "outside.sql", "insert into t values (9, 'outside')\r\n");
+    for (const char* last :
+         {"c.sql:isaccess", "missing.sql:IsAccess", "..\\..\\outside.sql:IsAccess",
+          "..\\UpdateSql\\..\\..\\outside.sql:IsAccess"}) {
+        UpgradeRun& run = bench->run;
+        bench->person.events.clear();
+        ASSERT_TRUE(run.OpenDatabase());
+        run.setUpdateFiles(std::string("a.sql:IsAccess,b.sql:IsSqlserver,") + last);
+        EXPECT_FALSE(run.ApplyUpdateList()) << last;
+        EXPECT_EQ(bench->person.eventsWithPrefix("inform:"), Strings{"升级处理失败！"});
+        EXPECT_TRUE(bench->person.eventsWithPrefix("progress:").empty()) << last;
+        EXPECT_TRUE(master.column("select command from calls").empty()) << last;
+        EXPECT_TRUE(master.column("select id from t").empty()) << last;
+    }
+    const std::string log = folder.log();
+    EXPECT_NE(log.find("isaccess"), std::string::npos) << log;
+    EXPECT_NE(log.find("missing.sql"), std::string::npos) << log;
+    EXPECT_NE(log.find("outside.sql"), std::string::npos) << log;
+    EXPECT_EQ(log.find("values (9"), std::string::npos) << "the file outside was read:\n" << log;
+}
+
+TEST_F(ServerSideTest, DatabaseNamesThatCarryOsqlOptionsNeverReachTheServer) {
+    // A database that really has the hostile name, so that only the name check stands
+    // between it and the server's shell.
+    PostgresTestDatabase hostile{"master -o C:\\x.txt -Q shutdown", true};
+    hostile.exec("create schema dbo");
+    hostile.exec("create table calls (command text)");
+    hostile.exec("create function dbo.xp_cmdshell(cmd text) returns setof text as $$ "
+                 "insert into calls values (cmd); select null::text where false $$ language sql");
+    folder.writeScript("b.sql", "x\r\n");
+    for (const std::string name : {"master -o C:\\x.txt -Q shutdown", "master;-Q shutdown"}) {
+        UpgradeRun& run = bench->run;
+        run.settings().database = name;
+        run.setUpdateFiles("b.sql:IsSqlserver");
+        // With ';' the connection string says something else than the name: not opened.
+        if (run.OpenDatabase()) {
+            EXPECT_FALSE(run.ApplyUpdateList()) << name;
+        }
+        EXPECT_EQ(name.find(';') == std::string::npos, run.ADOCONN().isOpen()) << name;
+    }
+    EXPECT_TRUE(hostile.column("select command from calls").empty());
+    EXPECT_TRUE(master.column("select command from calls").empty());
+    EXPECT_NE(folder.log().find("数据库名含有不能交给服务器命令行的字符"), std::string::npos)
+        << folder.log();
 }
 
 } // namespace
