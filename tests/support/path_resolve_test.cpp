@@ -1,6 +1,7 @@
 // Package names resolved against a real folder tree without regard to letter case.
 
 #include "path_resolve.h"
+#include "paths.h"
 #include "temp_dir.h"
 
 #include <errno.h>
