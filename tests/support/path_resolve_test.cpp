@@ -4,7 +4,6 @@
 #include "paths.h"
 #include "temp_dir.h"
 
-#include <errno.h>
 #include <filesystem>
 #include <gtest/gtest.h>
 
@@ -80,7 +79,7 @@ TEST(PathResolveTest, ChineseNamesAreMatchedByteForByte) {
 TEST(PathResolveTest, ProgramFolderHoldsTheRunningTest) {
     const fs::path folder = programFolder();
     EXPECT_TRUE(folder.is_absolute());
-    EXPECT_TRUE(fs::is_regular_file(folder / program_invocation_short_name)) << folder;
+    EXPECT_TRUE(fs::is_regular_file(folder / P_UPDATE_TEST_PROGRAM)) << folder;
 }
 
 } // namespace
