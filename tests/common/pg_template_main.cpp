@@ -1,9 +1,9 @@
 // Makes the PostgreSQL cluster that the test programs of one test run copy.
 
-#include "databases.h"
-
 #include <exception>
 #include <iostream>
+
+#include "databases.h"
 
 int main(int argc, char** argv) {
     if (argc != 2) {

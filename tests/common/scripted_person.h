@@ -3,12 +3,12 @@
 // of the engine without a front end. Not a mock of anything real: it stands for the
 // human at the screen.
 
-#include "person.h"
-
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
+
+#include "person.h"
 
 namespace pupdate::testing {
 
