@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
 # Installs every Debian package that building, running and testing P_Update needs.
+# With --windows also what the Windows build needs: the mingw-w64 cross compiler, the
+# GoogleTest sources it builds GoogleTest from, and Wine to run its tests.
 # Safe to run again: apt-get skips what is already there.
 set -euo pipefail
 
@@ -17,6 +19,9 @@ packages=(
   locales
   clang libclang-rt-14-dev llvm
 )
+if [ "${1:-}" = "--windows" ]; then
+  packages+=(g++-mingw-w64-x86-64-posix googletest wine wine64)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs every test through CTest. Then the whole
+# Installs what is missing, builds, and runs every test through CTest; then the Windows
+# build's tests under Wine (scripts/test-windows.sh, folder build-windows). Then the whole
 # suite once more, built with AddressSanitizer and UndefinedBehaviorSanitizer (folder
 # build-asan), and a few seconds of each fuzz target (scripts/fuzz.sh, folder build-fuzz).
 # Arguments go to both CTest runs.
@@ -12,6 +13,10 @@ scripts/build.sh
 export QT_QPA_PLATFORM=offscreen
 (cd build && ctest --output-on-failure -j"$(nproc)" "$@")
 echo "== tests: $((SECONDS - start)) s"
+
+# The Windows programs, cross-built with mingw-w64, and their tests under Wine.
+scripts/test-windows.sh "$@"
+echo "== windows tests: $((SECONDS - start)) s"
 
 # Any report of the sanitizers ends the program that made it, so it fails its test.
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DP_UPDATE_SANITIZE=ON \

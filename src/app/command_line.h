@@ -40,4 +40,10 @@ CommandLine commandLineFromRaw(std::string_view raw, TextEncoding encoding);
 // are removed.
 CommandLine commandLineFromArgv(int argc, const char* const* argv);
 
+// The running program's own arguments, as main receives them. On Windows they are taken
+// from the UTF-16 command line (GetCommandLineW), not from `argv`, which holds them in
+// the ANSI code page, and split by the rules above; elsewhere they are `argv` as the
+// shell has split them (commandLineFromArgv).
+CommandLine processCommandLine(int argc, const char* const* argv);
+
 } // namespace pupdate

@@ -4,24 +4,19 @@
 // at once (unattended); without them the operator fills the upgrade window.
 
 #include "command_line.h"
+#include "console.h"
 #include "console_person.h"
-#include "path_resolve.h"
+#include "paths.h"
 #include "upgrade_run.h"
 
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
-#include <unistd.h>
 #if P_UPDATE_WITH_UI
 #include "window_front_end.h"
 #endif
 
 namespace {
-
-bool environmentSet(const char* name) {
-    const char* value = std::getenv(name);
-    return value != nullptr && *value != '\0';
-}
 
 bool consoleRequested() {
     const char* ui = std::getenv("P_UPDATE_UI");
@@ -29,17 +24,18 @@ bool consoleRequested() {
 }
 
 int runInConsole(const pupdate::CommandLine& commandLine) {
-    pupdate::ConsolePerson person(std::cin, std::cout, std::cerr, ::isatty(STDERR_FILENO) != 0,
-                                  ::isatty(STDIN_FILENO) == 0);
+    const pupdate::ConsoleStreams console = pupdate::standardConsole();
+    pupdate::ConsolePerson person(console.in, console.out, console.err, console.errIsTerminal,
+                                  !console.inIsTerminal);
     pupdate::UpgradeRun run(person, pupdate::programFolder());
     run.settings().installFolder = commandLine.installFolder;
     run.settings().database = commandLine.database;
     try {
         return pupdate::unattendedExitStatus(run.Bt_OkClick());
     } catch (const std::exception& error) {
-        std::cout << std::flush;
-        std::cerr << "Application Error: " << pupdate::errorKindName(error) << ": " << error.what()
-                  << std::endl;
+        console.out << std::flush;
+        console.err << "Application Error: " << pupdate::errorKindName(error) << ": "
+                    << error.what() << std::endl;
         return 1;
     }
 }
@@ -56,8 +52,8 @@ void printUsage() {
 } // namespace
 
 int main(int argc, char** argv) {
-    const pupdate::CommandLine commandLine = pupdate::commandLineFromArgv(argc, argv);
-    const bool display = environmentSet("DISPLAY") || environmentSet("WAYLAND_DISPLAY");
+    const pupdate::CommandLine commandLine = pupdate::processCommandLine(argc, argv);
+    const bool display = pupdate::graphicalDisplay();
     const bool console = consoleRequested() || !display;
 
     if (commandLine.unattended() && console) {

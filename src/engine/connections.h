@@ -11,10 +11,16 @@ namespace pupdate {
 inline constexpr std::string_view kLoginUser = "zelt2002";
 inline constexpr std::string_view kLoginPassword = "kp4719";
 inline constexpr std::string_view kVersionProbe = "select verdate from gs_ver";
-// ODBC connection string template used when P_UPDATE_ODBC is not set.
+// ODBC connection string template used when P_UPDATE_ODBC is not set: the SQL Server
+// driver that every Windows has, and FreeTDS elsewhere.
+#ifdef _WIN32
+inline constexpr std::string_view kDefaultOdbcTemplate =
+    "Driver={SQL Server};Server=%SERVER%;Database=%DATABASE%;UID=%USER%;PWD=%PASSWORD%";
+#else
 inline constexpr std::string_view kDefaultOdbcTemplate =
     "Driver={FreeTDS};Server=%SERVER%;Database=%DATABASE%;UID=%USER%;PWD=%PASSWORD%;"
     "ClientCharset=UTF-8";
+#endif
 
 // The connection string kept in ConnStr, built from the trimmed server and database names.
 std::string buildConnStr(std::string_view server, std::string_view database);

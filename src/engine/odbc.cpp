@@ -1,10 +1,10 @@
 #include "odbc.h"
 
 #include "code_page.h"
+#include "odbc_character_type.h"
 
 #include <algorithm>
 #include <limits>
-#include <locale.h>
 #include <utility>
 
 namespace pupdate::odbc {
@@ -52,37 +52,6 @@ void check(SQLRETURN rc, SQLSMALLINT handleType, SQLHANDLE handle, const char* w
         throw diagnostic(handleType, handle, what);
     }
 }
-
-// The driver manager converts wide texts for a driver without wide entry points (the
-// SQLite driver is one) into the code set of the locale in force when the connection
-// handle is allocated, and keeps that choice for the handle's life. Texts of this layer
-// are UTF-8, so the handle is made under a UTF-8 character type, for this thread only.
-// (The driver manager converts through UCS-2, so such drivers get no characters beyond
-// U+FFFF.)
-class Utf8CharacterType {
-public:
-    Utf8CharacterType() {
-        for (const char* name : {"C.UTF-8", "C.utf8", "en_US.UTF-8"}) {
-            m_utf8 = newlocale(LC_CTYPE_MASK, name, static_cast<locale_t>(0));
-            if (m_utf8 != static_cast<locale_t>(0)) {
-                m_previous = uselocale(m_utf8);
-                break;
-            }
-        }
-    }
-    ~Utf8CharacterType() {
-        if (m_utf8 != static_cast<locale_t>(0)) {
-            uselocale(m_previous);
-            freelocale(m_utf8);
-        }
-    }
-    Utf8CharacterType(const Utf8CharacterType&) = delete;
-    Utf8CharacterType& operator=(const Utf8CharacterType&) = delete;
-
-private:
-    locale_t m_utf8 = static_cast<locale_t>(0);
-    locale_t m_previous = static_cast<locale_t>(0);
-};
 
 [[noreturn]] void throwNotOpen() {
     throw OdbcError("The connection is not open.", "08003", 0);

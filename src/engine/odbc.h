@@ -3,6 +3,11 @@
 // OdbcError carrying the driver's first diagnostic record. Texts cross the boundary as
 // UTF-16 through the wide (W) calls; callers use UTF-8.
 
+// Windows' sql.h builds on the types of <windows.h>.
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include <memory>
 #include <optional>
 #include <sql.h>

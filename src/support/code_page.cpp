@@ -1,221 +1,27 @@
 // Code-page conversions.
 //
-// GBK goes through glibc's iconv under the name "GBK". That converter is strict: it
-// rejects lead bytes without a valid trail byte, 0xFF, and a character cut off at the end
-// of the input, and it maps the single byte 0x80 to the euro sign, as code page 936 does.
-// "GB18030" would be wrong here: it accepts four-byte sequences that are malformed GBK and
-// maps some two-byte codes differently. glibc's "GBK" leaves the three user-defined areas
-// of code page 936 unmapped, so they are mapped here by hand to the private-use characters
-// U+E000-U+E765 exactly as code page 936 maps them; this way a script line holding such a
-// character still reaches the database unchanged.
+// GBK is converted by the platform (code_page_posix.cpp or code_page_win.cpp); both accept
+// exactly the same byte sequences.
 //
 // UTF-8 and UTF-16 are converted by hand: the conversion runs for every statement sent to
 // the database, and the ASCII fast path keeps it cheap.
 
 #include "code_page.h"
 
+#include "code_page_detail.h"
+
 #include <bitset>
-#include <cerrno>
-#include <cstdint>
-#include <cstring>
-#include <iconv.h>
 
 namespace pupdate {
+
+using detail::appendUtf8;
+using detail::asciiPrefix;
+using detail::decodeUtf8;
+using detail::hexByte;
 
 namespace {
 
 constexpr char32_t kReplacement = 0xFFFD;
-
-// Number of leading bytes (in steps of eight) that are plain ASCII.
-std::size_t asciiPrefix(const unsigned char* data, std::size_t size) {
-    std::size_t i = 0;
-    while (i + 8 <= size) {
-        std::uint64_t word;
-        std::memcpy(&word, data + i, 8);
-        if ((word & 0x8080808080808080ULL) != 0) {
-            break;
-        }
-        i += 8;
-    }
-    while (i < size && data[i] < 0x80) {
-        ++i;
-    }
-    return i;
-}
-
-// Decodes one UTF-8 character at data[0..size). Returns its length, or 0 when the bytes
-// there are not a well-formed character.
-std::size_t decodeUtf8(const unsigned char* data, std::size_t size, char32_t& codePoint) {
-    const unsigned char lead = data[0];
-    if (lead < 0x80) {
-        codePoint = lead;
-        return 1;
-    }
-    std::size_t length;
-    char32_t value;
-    unsigned char low = 0x80;
-    unsigned char high = 0xBF;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-        value = lead & 0x1F;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        value = lead & 0x0F;
-        if (lead == 0xE0) {
-            low = 0xA0; // no overlongs
-        } else if (lead == 0xED) {
-            high = 0x9F; // no surrogates
-        }
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        value = lead & 0x07;
-        if (lead == 0xF0) {
-            low = 0x90;
-        } else if (lead == 0xF4) {
-            high = 0x8F; // at most U+10FFFF
-        }
-    } else {
-        return 0;
-    }
-    if (size < length) {
-        return 0;
-    }
-    for (std::size_t i = 1; i < length; ++i) {
-        const unsigned char next = data[i];
-        if (i == 1 ? (next < low || next > high) : (next < 0x80 || next > 0xBF)) {
-            return 0;
-        }
-        value = (value << 6) | (next & 0x3F);
-    }
-    codePoint = value;
-    return length;
-}
-
-void appendUtf8(std::string& out, char32_t codePoint) {
-    if (codePoint < 0x80) {
-        out.push_back(static_cast<char>(codePoint));
-    } else if (codePoint < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (codePoint >> 6)));
-        out.push_back(static_cast<char>(0x80 | (codePoint & 0x3F)));
-    } else if (codePoint < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (codePoint >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (codePoint & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (codePoint >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((codePoint >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (codePoint & 0x3F)));
-    }
-}
-
-std::string hexByte(unsigned char byte) {
-    static const char digits[] = "0123456789ABCDEF";
-    return std::string("0x") + digits[byte >> 4] + digits[byte & 0x0F];
-}
-
-// The user-defined areas of code page 936 and their private-use characters:
-// AAA1-AFFE -> U+E000, F8A1-FEFE -> U+E234 (94 trail bytes A1-FE each),
-// A140-A7A0 -> U+E4C6 (96 trail bytes 40-A0 without 7F each).
-bool userDefinedToUnicode(unsigned char lead, unsigned char trail, char32_t& codePoint) {
-    if (trail >= 0xA1 && trail <= 0xFE) {
-        if (lead >= 0xAA && lead <= 0xAF) {
-            codePoint = 0xE000 + (lead - 0xAA) * 94 + (trail - 0xA1);
-            return true;
-        }
-        if (lead >= 0xF8 && lead <= 0xFE) {
-            codePoint = 0xE234 + (lead - 0xF8) * 94 + (trail - 0xA1);
-            return true;
-        }
-    }
-    if (lead >= 0xA1 && lead <= 0xA7 && trail >= 0x40 && trail <= 0xA0 && trail != 0x7F) {
-        codePoint = 0xE4C6 + (lead - 0xA1) * 96 + (trail - 0x40) - (trail > 0x7F ? 1 : 0);
-        return true;
-    }
-    return false;
-}
-
-bool unicodeToUserDefined(char32_t codePoint, std::string& out) {
-    unsigned lead;
-    unsigned trail;
-    if (codePoint >= 0xE000 && codePoint < 0xE234) {
-        const unsigned index = codePoint - 0xE000;
-        lead = 0xAA + index / 94;
-        trail = 0xA1 + index % 94;
-    } else if (codePoint >= 0xE234 && codePoint < 0xE4C6) {
-        const unsigned index = codePoint - 0xE234;
-        lead = 0xF8 + index / 94;
-        trail = 0xA1 + index % 94;
-    } else if (codePoint >= 0xE4C6 && codePoint <= 0xE765) {
-        const unsigned index = codePoint - 0xE4C6;
-        lead = 0xA1 + index / 96;
-        trail = 0x40 + index % 96;
-        if (trail >= 0x7F) {
-            ++trail;
-        }
-    } else {
-        return false;
-    }
-    out.push_back(static_cast<char>(lead));
-    out.push_back(static_cast<char>(trail));
-    return true;
-}
-
-// One iconv descriptor per direction and thread, opened on first use.
-class Converter {
-public:
-    Converter(const char* to, const char* from) : m_handle(::iconv_open(to, from)) {
-        if (m_handle == reinterpret_cast<iconv_t>(-1)) {
-            throw CodePageError(std::string("iconv cannot convert from ") + from + " to " + to +
-                                ": " + std::strerror(errno));
-        }
-    }
-    ~Converter() { ::iconv_close(m_handle); }
-    Converter(const Converter&) = delete;
-    Converter& operator=(const Converter&) = delete;
-
-    struct Step {
-        std::size_t consumed; // input bytes converted
-        int error;            // 0, EILSEQ or EINVAL
-    };
-
-    // Converts as much of `in` as possible, appending to `out`; stops at the first byte
-    // sequence the converter refuses.
-    Step convert(std::string_view in, std::string& out) {
-        ::iconv(m_handle, nullptr, nullptr, nullptr, nullptr);
-        char* source = const_cast<char*>(in.data());
-        std::size_t sourceLeft = in.size();
-        char buffer[4096];
-        while (sourceLeft > 0) {
-            char* target = buffer;
-            std::size_t targetLeft = sizeof buffer;
-            const std::size_t result =
-                ::iconv(m_handle, &source, &sourceLeft, &target, &targetLeft);
-            out.append(buffer, static_cast<std::size_t>(target - buffer));
-            if (result == static_cast<std::size_t>(-1)) {
-                if (errno == E2BIG) {
-                    continue;
-                }
-                const int error = errno;
-                return {in.size() - sourceLeft, error};
-            }
-        }
-        return {in.size(), 0};
-    }
-
-private:
-    iconv_t m_handle;
-};
-
-Converter& gbkDecoder() {
-    thread_local Converter converter("UTF-8", "GBK");
-    return converter;
-}
-
-Converter& gbkEncoder() {
-    thread_local Converter converter("GBK", "UTF-8");
-    return converter;
-}
 
 } // namespace
 
@@ -485,68 +291,6 @@ const char* encodingName(TextEncoding encoding) {
         return "UTF-16BE";
     }
     return "?";
-}
-
-std::string gbkToUtf8(std::string_view gbk) {
-    const auto* data = reinterpret_cast<const unsigned char*>(gbk.data());
-    if (asciiPrefix(data, gbk.size()) == gbk.size()) {
-        return std::string(gbk);
-    }
-    std::string out;
-    out.reserve(gbk.size() + gbk.size() / 2);
-    std::size_t offset = 0;
-    while (offset < gbk.size()) {
-        const Converter::Step step = gbkDecoder().convert(gbk.substr(offset), out);
-        offset += step.consumed;
-        if (step.error == 0) {
-            break;
-        }
-        char32_t codePoint;
-        if (offset + 1 < gbk.size() &&
-            userDefinedToUnicode(data[offset], data[offset + 1], codePoint)) {
-            appendUtf8(out, codePoint);
-            offset += 2;
-            continue;
-        }
-        if (step.error == EINVAL || offset + 1 >= gbk.size()) {
-            throw CodePageError("GBK text ends inside a double-byte character (byte " +
-                                hexByte(data[offset]) + " at offset " + std::to_string(offset) +
-                                ")");
-        }
-        throw CodePageError("invalid GBK byte sequence " + hexByte(data[offset]) + " " +
-                            hexByte(data[offset + 1]) + " at offset " + std::to_string(offset));
-    }
-    return out;
-}
-
-std::string utf8ToGbkLossy(std::string_view utf8) {
-    const auto* data = reinterpret_cast<const unsigned char*>(utf8.data());
-    if (asciiPrefix(data, utf8.size()) == utf8.size()) {
-        return std::string(utf8);
-    }
-    std::string out;
-    out.reserve(utf8.size());
-    std::size_t offset = 0;
-    while (offset < utf8.size()) {
-        const Converter::Step step = gbkEncoder().convert(utf8.substr(offset), out);
-        offset += step.consumed;
-        if (step.error == 0) {
-            break;
-        }
-        // The converter stopped at a character GBK has no code for, or at malformed input.
-        char32_t codePoint;
-        const std::size_t length = decodeUtf8(data + offset, utf8.size() - offset, codePoint);
-        if (length == 0) {
-            out.push_back('?');
-            ++offset;
-            continue;
-        }
-        if (!unicodeToUserDefined(codePoint, out)) {
-            out.push_back('?');
-        }
-        offset += length;
-    }
-    return out;
 }
 
 namespace {

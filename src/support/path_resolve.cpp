@@ -84,13 +84,4 @@ bool findFolder(const fs::path& base, std::string_view name, fs::path& found) {
     return false;
 }
 
-fs::path programFolder() {
-    std::error_code error;
-    const fs::path executable = fs::read_symlink("/proc/self/exe", error);
-    if (error) {
-        return fs::current_path();
-    }
-    return executable.parent_path();
-}
-
 } // namespace pupdate

@@ -19,7 +19,4 @@ std::filesystem::path resolveCaseInsensitive(const std::filesystem::path& base,
 bool findFolder(const std::filesystem::path& base, std::string_view name,
                 std::filesystem::path& found);
 
-// Folder of the running executable.
-std::filesystem::path programFolder();
-
 } // namespace pupdate

@@ -4,7 +4,7 @@
 // upgrade run (message boxes owned by the window, progress windows, the status bar).
 
 #include "command_line.h"
-#include "path_resolve.h"
+#include "paths.h"
 #include "person.h"
 #include "ui_U_Main.h"
 #include "upgrade_run.h"

@@ -42,6 +42,8 @@ public:
     static PostgresCluster& instance();
 
     int port() const { return m_port; }
+    // The cluster's folder; it holds the server's socket.
+    const std::filesystem::path& folder() const { return m_folder; }
     // Drops and creates a database owned by zelt2002.
     void createDatabase(const std::string& name);
     // Template for the run: psqlODBC (Unicode) with %DATABASE%, %USER%, %PASSWORD%,

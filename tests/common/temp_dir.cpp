@@ -1,16 +1,29 @@
 #include "temp_dir.h"
 
-#include <cstdlib>
+#include "utf8_path.h"
+
+#include <random>
 #include <stdexcept>
 
 namespace pupdate::testing {
 
 TempDir::TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "p_update_test_XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) {
-        throw std::runtime_error("mkdtemp failed");
+    // A fresh name made by creating it: create_directory fails on a name that exists.
+    std::random_device seed;
+    std::mt19937_64 random(seed());
+    const std::filesystem::path base = std::filesystem::temp_directory_path();
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        static const char letters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+        std::string name = "p_update_test_";
+        for (int i = 0; i < 8; ++i) {
+            name.push_back(letters[random() % (sizeof letters - 1)]);
+        }
+        if (std::filesystem::create_directory(base / name)) {
+            m_path = base / name;
+            return;
+        }
     }
-    m_path = pattern;
+    throw std::runtime_error("cannot make a temporary folder in " + pathToUtf8(base));
 }
 
 TempDir::~TempDir() {
@@ -33,7 +46,7 @@ void writeFile(const std::filesystem::path& file, std::string_view bytes) {
     std::ofstream out(file, std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     if (!out) {
-        throw std::runtime_error("cannot write " + file.string());
+        throw std::runtime_error("cannot write " + pathToUtf8(file));
     }
 }
 

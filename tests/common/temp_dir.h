@@ -1,6 +1,8 @@
 #pragma once
 // A fresh folder under the system's temporary folder, removed with everything in it.
 
+#include "utf8_path.h"
+
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -16,7 +18,10 @@ public:
     TempDir& operator=(const TempDir&) = delete;
 
     const std::filesystem::path& path() const { return m_path; }
-    std::filesystem::path operator/(std::string_view name) const { return m_path / name; }
+    // `name` is UTF-8, as every text of the tests.
+    std::filesystem::path operator/(std::string_view name) const {
+        return m_path / pathFromUtf8(name);
+    }
 
 private:
     std::filesystem::path m_path;

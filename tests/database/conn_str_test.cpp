@@ -1,6 +1,7 @@
 // The connection string kept in ConnStr and its mapping onto an ODBC connection string.
 
 #include "connections.h"
+#include "environment.h"
 
 #include <cstdlib>
 #include <gtest/gtest.h>
@@ -38,9 +39,12 @@ TEST(BuildConnStr, TrimsBlanksAndControlCharactersAtBothEndsOnly) {
 TEST(ToOdbcConnectionString, FillsEveryFieldFromTheRunsConnStr) {
     EXPECT_EQ(toOdbcConnectionString(buildConnStr("hrserver", "zlhr"), kAllFields),
               "S=hrserver;D=zlhr;U=zelt2002;P=kp4719");
-    EXPECT_EQ(toOdbcConnectionString(buildConnStr("hrserver", "zlhr"), kDefaultOdbcTemplate),
-              "Driver={FreeTDS};Server=hrserver;Database=zlhr;UID=zelt2002;PWD=kp4719;"
-              "ClientCharset=UTF-8");
+    // The platform's default template (the driver it names differs) is filled alike.
+    const std::string filled =
+        toOdbcConnectionString(buildConnStr("hrserver", "zlhr"), kDefaultOdbcTemplate);
+    EXPECT_NE(filled.find(";Server=hrserver;Database=zlhr;UID=zelt2002;PWD=kp4719"),
+              std::string::npos)
+        << filled;
 }
 
 TEST(ToOdbcConnectionString, KeysIgnoreLetterCaseAndBlanks) {
@@ -94,19 +98,10 @@ public:
         if (const char* old = std::getenv("P_UPDATE_ODBC")) {
             m_old = old;
         }
-        if (value != nullptr) {
-            ::setenv("P_UPDATE_ODBC", value, 1);
-        } else {
-            ::unsetenv("P_UPDATE_ODBC");
-        }
+        testing::setEnvironment("P_UPDATE_ODBC",
+                                value ? std::optional<std::string>(value) : std::nullopt);
     }
-    ~OdbcVariable() {
-        if (m_old) {
-            ::setenv("P_UPDATE_ODBC", m_old->c_str(), 1);
-        } else {
-            ::unsetenv("P_UPDATE_ODBC");
-        }
-    }
+    ~OdbcVariable() { testing::setEnvironment("P_UPDATE_ODBC", m_old); }
 
 private:
     std::optional<std::string> m_old;

@@ -8,7 +8,6 @@
 
 #include <gtest/gtest.h>
 #include <string>
-#include <sys/stat.h>
 
 namespace pupdate {
 namespace {
@@ -120,33 +119,6 @@ TEST(UpdateListFileTest, AListThatIsNotTextOrHoldsAZeroByteIsRefused) {
             EXPECT_NE(std::string(error.what()).find("Update.ini"), std::string::npos)
                 << error.what();
         }
-    }
-}
-
-TEST(UpdateListFileTest, ASettingsFileThatCannotBeReadIsRefusedWithoutWaiting) {
-    struct Case {
-        const char* what;
-        void (*make)(const std::filesystem::path&);
-    };
-    const Case cases[] = {
-        {"FIFO",
-         [](const std::filesystem::path& file) { ASSERT_EQ(::mkfifo(file.c_str(), 0644), 0); }},
-        {"endless device",
-         [](const std::filesystem::path& file) {
-             std::filesystem::create_symlink("/dev/zero", file);
-         }},
-        {"folder",
-         [](const std::filesystem::path& file) { std::filesystem::create_directory(file); }},
-        // A regular file whose reading fails (even for root, unlike a missing permission).
-        {"read error",
-         [](const std::filesystem::path& file) {
-             std::filesystem::create_symlink("/proc/self/mem", file);
-         }},
-    };
-    for (const Case& c : cases) {
-        TempDir dir;
-        c.make(dir / "Update.ini");
-        EXPECT_THROW(readUpdateList(dir.path()), PackageError) << c.what;
     }
 }
 

@@ -56,6 +56,81 @@ TEST(GbkTest, MalformedAndTruncatedInputIsRejected) {
     }
 }
 
+// What GBK is, on every platform: the single bytes 00-7F (ASCII) and 80 (the euro sign),
+// and every lead byte 81-FE with a trail byte 40-7E or 80-FE, except the codes below,
+// which GBK leaves unassigned. (Code page 936 in Windows maps these 255 codes to
+// U+E766-U+E864; glibc's GBK rejects them. Both builds must reject them.)
+constexpr std::pair<unsigned, unsigned> kUnassignedGbk[] = {
+    {0xA2AB, 0xA2B0}, {0xA2E3, 0xA2E4}, {0xA2EF, 0xA2F0}, {0xA2FD, 0xA2FE}, {0xA4F4, 0xA4FE},
+    {0xA5F7, 0xA5FE}, {0xA6B9, 0xA6C0}, {0xA6D9, 0xA6DF}, {0xA6EC, 0xA6ED}, {0xA6F3, 0xA6F3},
+    {0xA6F6, 0xA6FE}, {0xA7C2, 0xA7D0}, {0xA7F2, 0xA7FE}, {0xA896, 0xA8A0}, {0xA8BC, 0xA8BC},
+    {0xA8BF, 0xA8BF}, {0xA8C1, 0xA8C4}, {0xA8EA, 0xA8FE}, {0xA958, 0xA958}, {0xA95B, 0xA95B},
+    {0xA95D, 0xA95F}, {0xA989, 0xA995}, {0xA997, 0xA9A3}, {0xA9F0, 0xA9FE}, {0xD7FA, 0xD7FE},
+    {0xFE50, 0xFEA0}};
+
+bool inGbkTable(unsigned lead, unsigned trail) {
+    if (lead < 0x81 || lead > 0xFE || trail < 0x40 || trail == 0x7F || trail > 0xFE) {
+        return false;
+    }
+    const unsigned code = lead << 8 | trail;
+    for (const auto& [first, last] : kUnassignedGbk) {
+        if (code >= first && code <= last) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// The first few disagreements, for the failure message.
+struct Disagreements {
+    int count = 0;
+    std::string first;
+    void add(const std::string& bytes, const std::string& what) {
+        if (++count <= 10) {
+            first += testing::PrintToString(bytes) + " " + what + "\n";
+        }
+    }
+};
+
+TEST(GbkTest, AcceptsExactlyTheTablesCodesAndEachRoundTrips) {
+    Disagreements wrong;
+    const auto check = [&wrong](const std::string& bytes, bool expected) {
+        std::string utf8;
+        bool accepted = true;
+        try {
+            utf8 = gbkToUtf8(bytes);
+        } catch (const CodePageError&) {
+            accepted = false;
+        }
+        if (accepted != expected) {
+            wrong.add(bytes, expected ? "rejected" : "accepted");
+        } else if (accepted && (utf8ToUtf16(utf8).size() != 1 || utf8ToGbkLossy(utf8) != bytes)) {
+            wrong.add(bytes, "is not one character that converts back: " + utf8);
+        }
+    };
+    for (unsigned byte = 0; byte <= 0xFF; ++byte) {
+        check(std::string(1, static_cast<char>(byte)), byte <= 0x80);
+    }
+    for (unsigned lead = 0x81; lead <= 0xFE; ++lead) {
+        for (unsigned trail = 0; trail <= 0xFF; ++trail) {
+            const std::string bytes{static_cast<char>(lead), static_cast<char>(trail)};
+            // A trail byte below 0x40 or 0x7F is no part of the lead's character: the pair
+            // is rejected whatever that byte would be on its own.
+            check(bytes, inGbkTable(lead, trail));
+        }
+    }
+    EXPECT_EQ(wrong.count, 0) << wrong.first;
+}
+
+TEST(GbkTest, CharactersOfNoGbkCodeAreWrittenAsQuestionMarks) {
+    // U+E766-U+E864 are the unassigned codes' characters in Windows' table, which also
+    // writes U+F8F5 as the byte 0xFF; GBK has neither.
+    for (const char16_t c : {u'\uE766', u'\uE800', u'\uE864', u'\uF8F5'}) {
+        EXPECT_EQ(utf8ToGbkLossy(utf16ToUtf8(std::u16string(1, c))), "?") << unsigned(c);
+    }
+    EXPECT_EQ(utf8ToGbkLossy(utf16ToUtf8(u"\uE765")), "\xA7\xA0");
+}
+
 TEST(GbkTest, LossyEncodingReplacesWhatGbkCannotHold) {
     EXPECT_EQ(utf8ToGbkLossy("a\xF0\x9F\x98\x80"
                              "b"),

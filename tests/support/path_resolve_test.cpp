@@ -1,9 +1,9 @@
 // Package names resolved against a real folder tree without regard to letter case.
 
 #include "path_resolve.h"
+#include "paths.h"
 #include "temp_dir.h"
 
-#include <errno.h>
 #include <filesystem>
 #include <gtest/gtest.h>
 
@@ -79,7 +79,7 @@ TEST(PathResolveTest, ChineseNamesAreMatchedByteForByte) {
 TEST(PathResolveTest, ProgramFolderHoldsTheRunningTest) {
     const fs::path folder = programFolder();
     EXPECT_TRUE(folder.is_absolute());
-    EXPECT_TRUE(fs::is_regular_file(folder / program_invocation_short_name)) << folder;
+    EXPECT_TRUE(fs::is_regular_file(folder / P_UPDATE_TEST_PROGRAM)) << folder;
 }
 
 } // namespace

@@ -1,0 +1,28 @@
+#include "paths.h"
+
+#include <string>
+#include <windows.h>
+
+namespace pupdate {
+
+namespace fs = std::filesystem;
+
+fs::path programFolder() {
+    // The module's full name in UTF-16, whatever its length: the buffer grows until the
+    // name fits.
+    std::wstring name(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length =
+            ::GetModuleFileNameW(nullptr, name.data(), static_cast<DWORD>(name.size()));
+        if (length == 0) {
+            return fs::current_path();
+        }
+        if (length < name.size()) {
+            name.resize(length);
+            return fs::path(name).parent_path();
+        }
+        name.resize(name.size() * 2);
+    }
+}
+
+} // namespace pupdate
