@@ -129,9 +129,10 @@ bool UpgradeRun::OpenDatabase() {
         m_adoconn.open(odbcConnectionString);
         m_adoconn1.close();
         m_adoconn1.open(odbcConnectionString);
-    } catch (const std::exception&) {
+    } catch (const std::exception& error) {
         // An unreachable server, a missing database or a refused login: the run stops
-        // without a message and without a log entry.
+        // without a message box and without a log entry; the status says why.
+        m_person.setStatus(connectionFailureStatus(error), error.what());
         return false;
     }
     // Only proves that this is a database of the application; the value is not used.

@@ -96,6 +96,7 @@ void UpgradeRun::RunUpdateEntry(const std::string& kind, const std::filesystem::
 }
 
 void UpgradeRun::runLineMode(const std::filesystem::path& path) {
+    const RunRecords::Step statements(m_records, LogRecordKind::Statement);
     std::int64_t counter = 0;
     const ScriptSurvey survey = surveyScript(path);
 
@@ -158,14 +159,17 @@ void UpgradeRun::runLineMode(const std::filesystem::path& path) {
 }
 
 void UpgradeRun::runServerSide(const std::filesystem::path& path) {
+    const RunRecords::Step serverScript(m_records, LogRecordKind::ServerScript);
     const std::string command = buildOsqlCommand(trimBlanks(m_settings.database), path.string());
 
     std::unique_ptr<Progress> progress = m_person.openProgress();
     if (m_adoconn.inTransaction()) {
         progress->setText(text::kCommitting);
         progress->setBarVisible(false);
+        progress->repaint();
         m_adoconn.commitTrans();
         progress->setText(text::kCommitted);
+        progress->repaint();
     }
     progress->setMaximum(100);
     progress->setText(text::kChecking + path.string());

@@ -33,17 +33,20 @@ bool UpgradeRun::ApplyUpdateList() {
             commitProgress = m_person.openProgress();
             commitProgress->setText(text::kCommitting);
             commitProgress->setBarVisible(false);
+            commitProgress->repaint();
             m_adoconn.commitTrans();
             commitProgress->setText(text::kCommitted);
+            commitProgress->repaint();
         }
         m_person.setStatus(text::kStatusDone);
-        m_person.inform(text::kFinished);
+        m_person.inform(text::kFinished, m_records.details());
         m_person.closeWindow();
         return true;
     } catch (const std::exception& error) {
         // The commit window is not left on screen behind the failure message.
         commitProgress.reset();
-        m_person.inform(text::kFailed);
+        // The message offers the run's records with the reason about to be logged.
+        m_person.inform(text::kFailed, m_records.detailsWith(LogRecordKind::Failure, error.what()));
         std::string reason = error.what();
         // Roll back only what is open: after a server-side entry has committed there is
         // nothing left, and a refused roll-back must not hide the failure.
@@ -56,6 +59,7 @@ bool UpgradeRun::ApplyUpdateList() {
             }
         }
         // Tell the operator why; a log that cannot be written escapes from here.
+        const RunRecords::Step failing(m_records, LogRecordKind::Failure);
         WriteExceptionLog(reason);
         m_person.closeWindow();
         return false;

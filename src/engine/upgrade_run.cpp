@@ -16,6 +16,7 @@ UpgradeRun::UpgradeRun(Person& person, std::filesystem::path programFolder)
     : m_person(person), m_programFolder(std::move(programFolder)), m_odbcTemplate(odbcTemplate()) {}
 
 RunOutcome UpgradeRun::Bt_OkClick() {
+    m_records.clear();
     if (!CheckInput()) {
         return RunOutcome::InputRejected;
     }
@@ -63,6 +64,7 @@ bool UpgradeRun::CheckInput() {
 
 void UpgradeRun::WriteExceptionLog(std::string_view text) {
     pupdate::WriteExceptionLog(m_programFolder, text);
+    m_records.add(text);
 }
 
 int unattendedExitStatus(RunOutcome outcome) {

@@ -10,6 +10,7 @@
 
 #include "odbc.h"
 #include "person.h"
+#include "run_report.h"
 
 namespace pupdate {
 
@@ -79,8 +80,11 @@ public:
     bool ApplyUpdateList();
     // Runs one entry: line mode for "IsAccess", server-side mode for "IsSqlserver".
     void RunUpdateEntry(const std::string& kind, const std::filesystem::path& path);
-    // Appends a record to ReException.Log in the program folder.
+    // Appends a record to ReException.Log in the program folder and notes it among the
+    // records of this run.
     void WriteExceptionLog(std::string_view text);
+    // The records written since the run started (Bt_OkClick).
+    const RunRecords& records() const { return m_records; }
 
     const std::string& UpdateFiles() const { return m_updateFiles; }
     void setUpdateFiles(std::string list) { m_updateFiles = std::move(list); }
@@ -98,6 +102,7 @@ private:
     std::string m_odbcTemplate;
     std::string m_updateFiles;
     std::string m_connStr;
+    RunRecords m_records;
     odbc::Connection m_adoconn;   // carries the run's transaction
     odbc::Connection m_adoconn1;  // server-side script calls, outside the transaction
 };
