@@ -88,7 +88,7 @@ void TFrm_Update::FormCreate() {
         E_db->setText(fromUtf8(m_commandLine.database));
     }
     if (m_commandLine.hasInstallFolder) {
-        E_Position->setText(fromUtf8(m_commandLine.installFolder));
+        showFolder(fromUtf8(m_commandLine.installFolder));
     }
     if (QScreen* screen = QGuiApplication::primaryScreen()) {
         move(screen->availableGeometry().center() - rect().center());
@@ -105,12 +105,19 @@ void TFrm_Update::E_typeChange() {
         return;
     }
     E_db->setText(QString::fromUtf8(kUpgradeItemPresets[index].database));
-    E_Position->setText(QString::fromUtf8(kUpgradeItemPresets[index].installFolder));
+    showFolder(QString::fromUtf8(kUpgradeItemPresets[index].installFolder));
+}
+
+void TFrm_Update::showFolder(const QString& folder) {
+    E_Position->setText(folder);
+    // setText leaves the cursor at the end, which scrolls a long path to its last
+    // folder and hides the drive.
+    E_Position->setCursorPosition(0);
 }
 
 void TFrm_Update::Button1Click() {
     if (m_commandLine.hasInstallFolder) {
-        E_Position->setText(fromUtf8(m_commandLine.installFolder));
+        showFolder(fromUtf8(m_commandLine.installFolder));
         return;
     }
     QString chosen;
@@ -118,7 +125,7 @@ void TFrm_Update::Button1Click() {
         return;
     }
     createFolderLevels(chosen);
-    E_Position->setText(chosen);
+    showFolder(chosen);
 }
 
 void TFrm_Update::Bt_CelClick() {

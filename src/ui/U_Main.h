@@ -85,6 +85,8 @@ protected:
 private:
     void setUpStatusBar();
     void fillSettings();
+    // Puts a folder into E_Position, showing its beginning (the drive or root).
+    void showFolder(const QString& folder);
 
     CommandLine m_commandLine;
     UpgradeRun m_run;
