@@ -184,7 +184,7 @@ ProgressWindow::ProgressWindow() : m_form(std::make_unique<TprogressBarF>()) {
 
 ProgressWindow::~ProgressWindow() {
     // Released without being closed (the commit window): it goes the same way.
-    m_form->hideRevealing();
+    close();
 }
 
 void ProgressWindow::setText(const std::string& text) {
@@ -204,8 +204,8 @@ void ProgressWindow::setMaximum(std::int64_t maximum) {
 
 template <typename Change> void ProgressWindow::tellBar(Change&& change) {
     // QProgressBar repaints itself at once when its value moves by a visible step: with
-    // its updates held off, it is painted only when repaint() finds a paint due. Letting
-    // them on again marks it for painting, which costs nothing until it is painted.
+    // its updates held off meanwhile, it is painted once, by repaint(). Letting them on
+    // again only marks it for painting.
     QProgressBar& bar = *m_form->probar;
     bar.setUpdatesEnabled(false);
     change();
@@ -214,14 +214,13 @@ template <typename Change> void ProgressWindow::tellBar(Change&& change) {
 
 void ProgressWindow::setPosition(std::int64_t position) {
     m_position = std::clamp<std::int64_t>(position, 0, m_maximum);
-    // The bar is told only when what it draws changes (and at both ends): its setValue
-    // formats, measures and notifies on every call, which costs more than a statement
-    // of a line-mode script. Between two pixels the bar's value may lag the position.
-    const int pixels = filledPixels();
-    if (pixels != m_barPixels || m_position == 0 || m_position == m_maximum) {
-        m_barPixels = pixels;
-        tellBar([this] { m_form->probar->setValue(toBarUnits(m_position)); });
-    }
+    // The bar itself is told when it is painted: its setValue formats, measures and
+    // notifies on every call, which costs more than a statement of a line-mode script.
+    m_barPixels = filledPixels();
+}
+
+void ProgressWindow::tellBarPosition() {
+    tellBar([this] { m_form->probar->setValue(toBarUnits(m_position)); });
 }
 
 int ProgressWindow::filledPixels() const {
@@ -229,9 +228,12 @@ int ProgressWindow::filledPixels() const {
         return 0;
     }
     // Measured against the bar's whole width: never coarser than the filled part the
-    // style draws inside its frame.
-    const long double share = static_cast<long double>(m_position) / m_maximum;
-    return static_cast<int>(share * m_form->probar->width());
+    // style draws inside its frame. Whole numbers: this runs after every statement.
+    const std::int64_t width = m_form->probar->width();
+    if (m_position <= INT64_MAX / std::max<std::int64_t>(width, 1)) {
+        return static_cast<int>(m_position * width / m_maximum);
+    }
+    return static_cast<int>(static_cast<long double>(m_position) / m_maximum * width);
 }
 
 void ProgressWindow::setBarVisible(bool visible) {
@@ -261,12 +263,21 @@ void ProgressWindow::repaint() {
     // When only the bar has grown, only the bar is painted again: the text in the CJK
     // font costs more to draw than the bar does.
     const bool wholeWindow = m_textChanged;
-    if (!wholeWindow && !barPaintDue()) {
-        return;
+    if (!wholeWindow) {
+        // Asked once per width the bar reaches, not after every statement: a width that
+        // was not due is painted with a later one.
+        if (m_barPixels == m_checkedPixels) {
+            return;
+        }
+        m_checkedPixels = m_barPixels;
+        if (!barPaintDue()) {
+            return;
+        }
     }
     m_textChanged = false;
     m_paintedPixels = m_barPixels;
     m_lastPaint = std::chrono::steady_clock::now();
+    tellBarPosition();
     if (!m_form->isExposed()) {
         // A window shown while the engine blocks the event loop is not exposed yet and
         // cannot be painted. Tried again at the next change only, so that a window that
@@ -286,6 +297,8 @@ void ProgressWindow::repaint() {
 }
 
 void ProgressWindow::close() {
+    // A hidden window is not painted; its bar still holds the last position.
+    tellBarPosition();
     m_form->hideRevealing();
 }
 

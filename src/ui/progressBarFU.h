@@ -62,6 +62,7 @@ public:
     void setText(const std::string& text) override;
     void setMaximum(std::int64_t maximum) override;
     // Positions outside 0..maximum are held at the nearest end, as the bar draws them.
+    // The bar takes the position when it is next painted (or the window closed).
     void setPosition(std::int64_t position) override;
     void setBarVisible(bool visible) override;
     // Paints the window at once, but only when what it would draw differs from what was
@@ -84,12 +85,14 @@ private:
     int filledPixels() const;
     bool barPaintDue() const;
     template <typename Change> void tellBar(Change&& change);
+    void tellBarPosition();
 
     std::unique_ptr<TprogressBarF> m_form;
     std::int64_t m_maximum = 0;
     std::int64_t m_position = 0;
-    int m_barPixels = -1;      // filled width the bar was last told about
+    int m_barPixels = -1;      // filled width at the position
     int m_paintedPixels = -1;  // filled width when the window was last painted
+    int m_checkedPixels = -1;  // filled width last asked whether a paint was due
     bool m_textChanged = true; // text or bar visibility changed since the last paint
     std::chrono::steady_clock::time_point m_lastPaint{};
 };

@@ -72,19 +72,28 @@ TEST(ProgressWindowTest, IndicationShowsTextMaximumAndPosition) {
     progress.setText("正在校验：/pkg/Updatesql/a.sql");
     progress.setText("正在提交数据......");
     EXPECT_EQ(form.Label1->text(), QStringLiteral("正在提交数据......")); // replaced
+    // The bar takes each position as the engine repaints after it.
     progress.setMaximum(100);
     progress.setPosition(40);
+    progress.repaint();
     EXPECT_EQ(form.probar->maximum(), 100);
     EXPECT_EQ(form.probar->value(), 40);
     // Out of range positions are held at the ends, as the bar draws them.
     progress.setPosition(250);
+    progress.repaint();
     EXPECT_EQ(form.probar->value(), 100);
     progress.setPosition(-3);
+    progress.repaint();
     EXPECT_EQ(form.probar->value(), 0);
+    // Closing leaves the bar at the last position, painted or not.
+    progress.setPosition(41);
+    progress.repaint();
+    progress.setPosition(42);
     progress.setBarVisible(false);
     EXPECT_TRUE(form.probar->isHidden());
     progress.close();
     EXPECT_FALSE(form.isVisible());
+    EXPECT_EQ(form.probar->value(), 42);
     progress.close(); // a second close changes nothing
     EXPECT_FALSE(form.isVisible());
 }
@@ -94,6 +103,7 @@ TEST(ProgressWindowTest, HugeMaximumKeepsTheShare) {
     const std::int64_t maximum = 6'000'000'000;
     progress.setMaximum(maximum);
     progress.setPosition(maximum / 2);
+    progress.repaint();
     const QProgressBar& bar = *progress.form().probar;
     EXPECT_NEAR(static_cast<double>(bar.value()) / bar.maximum(), 0.5, 1e-6);
 }
@@ -105,6 +115,7 @@ TEST(ProgressWindowTest, EmptyRangeDrawsAnEmptyBarNotABusyIndicator) {
     progress.setPosition(0);
     const QImage emptyOfTen = form.probar->grab().toImage();
     progress.setPosition(10);
+    progress.repaint();
     const QImage fullOfTen = form.probar->grab().toImage();
     progress.setMaximum(0);
     const QImage zeroRange = form.probar->grab().toImage();
