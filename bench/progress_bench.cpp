@@ -1,12 +1,15 @@
 // One whole upgrade run, timed from the input check to the end, with either the Qt
 // progress window (on whatever platform QT_QPA_PLATFORM names, offscreen in the
 // benchmarks) or the console front end writing to a standard error that is no terminal.
-// Both modes create the Qt application first, so that only the progress differs.
+// Both modes first set the Qt application up as the window front end does before any
+// run (title, translations, the fonts for the windows' font names), so that only the
+// progress differs.
 //
 //   progress_bench <qt|console> <program folder> <database name>
 //
 // Prints the run's time in seconds. P_UPDATE_ODBC gives the connection template.
 
+#include "application_setup.h"
 #include "console_person.h"
 #include "progressBarFU.h"
 #include "quiet_person.h"
@@ -26,6 +29,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     QApplication application(argc, argv);
+    pupdate::setUpApplication(application, QString::fromLocal8Bit(argv[0]));
     const std::string mode = argv[1];
     std::ofstream sink("/dev/null");
 

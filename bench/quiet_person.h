@@ -22,10 +22,10 @@ public:
 
 template <typename ProgressType> class QuietPerson : public Person {
 public:
-    void inform(const std::string&) override {}
+    void inform(const std::string&, const Details&) override {}
     bool confirm(const std::string&) override { return true; }
     std::unique_ptr<Progress> openProgress() override { return std::make_unique<ProgressType>(); }
-    void setStatus(const std::string&) override {}
+    void setStatus(const std::string&, const std::string&) override {}
     void closeWindow() override {}
 };
 

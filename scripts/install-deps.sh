@@ -15,7 +15,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools
   qt6-translations-l10n libgl-dev
   fonts-wqy-microhei fontconfig
-  xvfb xauth
+  xvfb xauth openbox
   locales
   clang libclang-rt-14-dev llvm
 )

@@ -81,8 +81,12 @@ ConsolePerson::ConsolePerson(std::istream& in, std::ostream& out, std::ostream& 
                              bool errIsTerminal, bool echoAnswer)
     : m_in(in), m_out(out), m_err(err), m_errIsTerminal(errIsTerminal), m_echoAnswer(echoAnswer) {}
 
-void ConsolePerson::inform(const std::string& text) {
+void ConsolePerson::inform(const std::string& text, const Details& details) {
     m_out << kCaption << ": " << text << '\n' << std::flush;
+    // The records themselves are in the log; the account of them follows the message.
+    if (!details.summary.empty()) {
+        m_err << details.summary << '\n' << std::flush;
+    }
 }
 
 bool ConsolePerson::confirm(const std::string& text) {
@@ -99,8 +103,11 @@ std::unique_ptr<Progress> ConsolePerson::openProgress() {
     return std::make_unique<ConsoleProgress>(m_err, m_errIsTerminal);
 }
 
-void ConsolePerson::setStatus(const std::string& text) {
+void ConsolePerson::setStatus(const std::string& text, const std::string& detail) {
     m_out << "状态: " << text << '\n' << std::flush;
+    if (!detail.empty()) {
+        m_err << detail << '\n' << std::flush;
+    }
 }
 
 bool isYesAnswer(std::string_view answer) {

@@ -1,6 +1,7 @@
 #pragma once
 // The console front end: message boxes become lines on standard output, the
-// confirmation reads a line from standard input, progress goes to standard error.
+// confirmation reads a line from standard input, progress and what a message or the
+// status offers beyond its text go to standard error.
 
 #include "person.h"
 
@@ -18,10 +19,14 @@ public:
     ConsolePerson(std::istream& in, std::ostream& out, std::ostream& err, bool errIsTerminal,
                   bool echoAnswer = false);
 
-    void inform(const std::string& text) override;
+    using Person::inform;
+    using Person::setStatus;
+    // The message on standard output; its summary, if any, on standard error.
+    void inform(const std::string& text, const Details& details) override;
     bool confirm(const std::string& text) override;
     std::unique_ptr<Progress> openProgress() override;
-    void setStatus(const std::string& text) override;
+    // The status on standard output; the detail, if any, on standard error.
+    void setStatus(const std::string& text, const std::string& detail) override;
     void closeWindow() override {}
 
 private:

@@ -155,9 +155,10 @@ bool UpgradeRun::OpenDatabase() {
         m_adoconn.open(odbcConnectionString);
         m_adoconn1.close();
         m_adoconn1.open(odbcConnectionString);
-    } catch (const std::exception&) {
+    } catch (const std::exception& error) {
         // An unreachable server, a missing database or a refused login: the run stops
-        // without a message and without a log entry.
+        // without a message box and without a log entry; the status says why.
+        m_person.setStatus(connectionFailureStatus(error), error.what());
         return false;
     }
     m_openedDatabase = connStrValue(m_connStr, "Initial Catalog");

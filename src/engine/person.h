@@ -23,17 +23,29 @@ public:
     virtual void close() = 0;
 };
 
+// What a message offers beyond its own text: a short account shown with it, and the
+// full text behind it, which the person opens on request. Both empty for a plain message.
+struct Details {
+    std::string summary;
+    std::string text;
+    bool empty() const { return summary.empty() && text.empty(); }
+};
+
 class Person {
 public:
     virtual ~Person() = default;
-    // A message box captioned "系统提示" with the information icon and an OK button.
-    virtual void inform(const std::string& text) = 0;
+    // A message box captioned "系统提示" with the information icon and an OK button,
+    // offering `details` when there are any.
+    virtual void inform(const std::string& text, const Details& details) = 0;
+    void inform(const std::string& text) { inform(text, Details{}); }
     // The same box with Yes and No; true only for Yes.
     virtual bool confirm(const std::string& text) = 0;
     // Creates and shows a fresh progress indication.
     virtual std::unique_ptr<Progress> openProgress() = 0;
-    // The text of the status bar's second panel.
-    virtual void setStatus(const std::string& text) = 0;
+    // The text of the status bar's second panel, with `detail` (such as the driver's
+    // message behind a short reason) available beside it.
+    virtual void setStatus(const std::string& text, const std::string& detail) = 0;
+    void setStatus(const std::string& text) { setStatus(text, std::string()); }
     // Closes the upgrade window; closing it again changes nothing.
     virtual void closeWindow() = 0;
 };

@@ -310,6 +310,7 @@ private:
 } // namespace
 
 void UpgradeRun::CopyProgramFiles() {
+    const RunRecords::Step copying(m_records, LogRecordKind::Copy);
     fs::path source;
     if (!findFolder(m_programFolder, kProgramFilesFolder, source)) {
         return;

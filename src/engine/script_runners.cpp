@@ -138,6 +138,7 @@ void UpgradeRun::RunUpdateEntry(const UpdateEntryPlan& entry) {
 }
 
 void UpgradeRun::runLineMode(const UpdateEntryPlan& entry) {
+    const RunRecords::Step statements(m_records, LogRecordKind::Statement);
     const std::filesystem::path& path = entry.path;
     const ScriptSurvey& survey = entry.survey;
     std::int64_t counter = 0;
@@ -200,6 +201,7 @@ void UpgradeRun::runLineMode(const UpdateEntryPlan& entry) {
 }
 
 void UpgradeRun::runServerSide(const std::filesystem::path& path) {
+    const RunRecords::Step serverScript(m_records, LogRecordKind::ServerScript);
     // The name both connections were opened with, not the field, which may say more.
     const std::string command = buildOsqlCommand(m_openedDatabase, pathToUtf8(path));
 
@@ -207,8 +209,10 @@ void UpgradeRun::runServerSide(const std::filesystem::path& path) {
     if (m_adoconn.inTransaction()) {
         progress->setText(text::kCommitting);
         progress->setBarVisible(false);
+        progress->repaint();
         m_adoconn.commitTrans();
         progress->setText(text::kCommitted);
+        progress->repaint();
     }
     progress->setMaximum(100);
     progress->setText(text::kChecking + pathToUtf8(path));

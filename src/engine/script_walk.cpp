@@ -150,11 +150,13 @@ bool UpgradeRun::ApplyUpdateList() {
             commitProgress = m_person.openProgress();
             commitProgress->setText(text::kCommitting);
             commitProgress->setBarVisible(false);
+            commitProgress->repaint();
             m_adoconn.commitTrans();
             commitProgress->setText(text::kCommitted);
+            commitProgress->repaint();
         }
         m_person.setStatus(text::kStatusDone);
-        m_person.inform(text::kFinished);
+        m_person.inform(text::kFinished, m_records.details());
         m_person.closeWindow();
         return true;
     } catch (const std::exception& error) {
@@ -170,6 +172,7 @@ void UpgradeRun::takeFailurePath(const std::string& reason, const std::string& m
     // log that cannot be written must not keep the failure path from finishing.
     std::exception_ptr logError;
     auto record = [&](const std::string& text) {
+        const RunRecords::Step failing(m_records, LogRecordKind::Failure);
         try {
             WriteExceptionLog(text);
         } catch (const LogWriteError&) {
@@ -179,7 +182,7 @@ void UpgradeRun::takeFailurePath(const std::string& reason, const std::string& m
         }
     };
     record(reason);
-    m_person.inform(message);
+    m_person.inform(message, m_records.details());
     // Roll back only what is open: after a server-side entry has committed there is
     // nothing left, and a refused roll-back must not hide the failure.
     if (m_adoconn.inTransaction()) {

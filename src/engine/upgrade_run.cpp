@@ -16,6 +16,7 @@ UpgradeRun::UpgradeRun(Person& person, std::filesystem::path programFolder)
     : m_person(person), m_programFolder(std::move(programFolder)), m_odbcTemplate(odbcTemplate()) {}
 
 RunOutcome UpgradeRun::Bt_OkClick() {
+    m_records.clear();
     if (!CheckInput()) {
         return RunOutcome::InputRejected;
     }
@@ -72,6 +73,9 @@ bool UpgradeRun::CheckInput() {
 }
 
 void UpgradeRun::WriteExceptionLog(std::string_view text) {
+    // Noted first: what the run meant to record is offered to the operator even when the
+    // log itself cannot be written.
+    m_records.add(text);
     pupdate::WriteExceptionLog(m_programFolder, text);
 }
 

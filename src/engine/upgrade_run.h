@@ -6,6 +6,7 @@
 #include "connections.h"
 #include "odbc.h"
 #include "person.h"
+#include "run_report.h"
 #include "update_package.h"
 
 #include <exception>
@@ -89,8 +90,11 @@ public:
     bool ApplyUpdateList();
     // Runs one checked entry: line mode for "IsAccess", server-side mode for "IsSqlserver".
     void RunUpdateEntry(const UpdateEntryPlan& entry);
-    // Appends a record to ReException.Log in the program folder.
+    // Appends a record to ReException.Log in the program folder and notes it among the
+    // records of this run.
     void WriteExceptionLog(std::string_view text);
+    // The records written since the run started (Bt_OkClick).
+    const RunRecords& records() const { return m_records; }
 
     const std::string& UpdateFiles() const { return m_updateFiles; }
     void setUpdateFiles(std::string list) { m_updateFiles = std::move(list); }
@@ -116,6 +120,7 @@ private:
     std::string m_updateFiles;
     std::string m_connStr;
     std::string m_openedDatabase; // the database name both connections were opened with
+    RunRecords m_records;
     odbc::Connection m_adoconn;   // carries the run's transaction
     odbc::Connection m_adoconn1;  // server-side script calls, outside the transaction
     TransactionProof m_transactionProof;

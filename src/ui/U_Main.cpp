@@ -5,6 +5,7 @@
 #include "select_directory.h"
 
 #include <QCloseEvent>
+#include <QGridLayout>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QMessageBox>
@@ -16,6 +17,7 @@ namespace pupdate {
 namespace {
 
 constexpr int kStatusPanelWidth = 50;
+constexpr int kDetailsBoxWidth = 420;
 
 QString fromUtf8(const std::string& text) {
     return QString::fromStdString(text);
@@ -86,7 +88,7 @@ void TFrm_Update::FormCreate() {
         E_db->setText(fromUtf8(m_commandLine.database));
     }
     if (m_commandLine.hasInstallFolder) {
-        E_Position->setText(fromUtf8(m_commandLine.installFolder));
+        showFolder(fromUtf8(m_commandLine.installFolder));
     }
     if (QScreen* screen = QGuiApplication::primaryScreen()) {
         move(screen->availableGeometry().center() - rect().center());
@@ -103,12 +105,19 @@ void TFrm_Update::E_typeChange() {
         return;
     }
     E_db->setText(QString::fromUtf8(kUpgradeItemPresets[index].database));
-    E_Position->setText(QString::fromUtf8(kUpgradeItemPresets[index].installFolder));
+    showFolder(QString::fromUtf8(kUpgradeItemPresets[index].installFolder));
+}
+
+void TFrm_Update::showFolder(const QString& folder) {
+    E_Position->setText(folder);
+    // setText leaves the cursor at the end, which scrolls a long path to its last
+    // folder and hides the drive.
+    E_Position->setCursorPosition(0);
 }
 
 void TFrm_Update::Button1Click() {
     if (m_commandLine.hasInstallFolder) {
-        E_Position->setText(fromUtf8(m_commandLine.installFolder));
+        showFolder(fromUtf8(m_commandLine.installFolder));
         return;
     }
     QString chosen;
@@ -116,7 +125,7 @@ void TFrm_Update::Button1Click() {
         return;
     }
     createFolderLevels(chosen);
-    E_Position->setText(chosen);
+    showFolder(chosen);
 }
 
 void TFrm_Update::Bt_CelClick() {
@@ -132,6 +141,8 @@ void TFrm_Update::fillSettings() {
 }
 
 RunOutcome TFrm_Update::Bt_OkClick() {
+    // A new attempt: the reason the last one could not connect no longer holds.
+    setStatus(std::string());
     fillSettings();
     return m_run.Bt_OkClick();
 }
@@ -141,9 +152,31 @@ bool TFrm_Update::CheckInput() {
     return m_run.CheckInput();
 }
 
-void TFrm_Update::inform(const std::string& text) {
+void offerDetails(QMessageBox& box, const Details& details) {
+    if (details.empty()) {
+        return;
+    }
+    if (!details.summary.empty()) {
+        box.setInformativeText(fromUtf8(details.summary));
+    }
+    // The box's own button opens them; Qt's Chinese texts name it.
+    if (!details.text.empty()) {
+        box.setDetailedText(fromUtf8(details.text));
+    }
+    // A box with an informative text is made only as wide as its buttons, which folds
+    // the account and the records into a narrow column; a spacer across the box's grid
+    // (which each of the calls above builds anew) keeps them readable.
+    if (auto* grid = qobject_cast<QGridLayout*>(box.layout())) {
+        grid->addItem(
+            new QSpacerItem(kDetailsBoxWidth, 0, QSizePolicy::Minimum, QSizePolicy::Minimum),
+            grid->rowCount(), 0, 1, grid->columnCount());
+    }
+}
+
+void TFrm_Update::inform(const std::string& text, const Details& details) {
     QMessageBox box(QMessageBox::Information, QString::fromUtf8(kMessageCaption), fromUtf8(text),
                     QMessageBox::Ok, this);
+    offerDetails(box, details);
     box.exec();
 }
 
@@ -157,8 +190,11 @@ std::unique_ptr<Progress> TFrm_Update::openProgress() {
     return std::make_unique<ProgressWindow>();
 }
 
-void TFrm_Update::setStatus(const std::string& text) {
+void TFrm_Update::setStatus(const std::string& text, const std::string& detail) {
     m_statusPanels[1]->setText(fromUtf8(text));
+    // Drivers indent the lines of their messages with tabs, which a tool tip spreads
+    // far apart.
+    m_statusPanels[1]->setToolTip(fromUtf8(detail).replace(QLatin1Char('\t'), QLatin1Char(' ')));
 }
 
 void TFrm_Update::closeWindow() {

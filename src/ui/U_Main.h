@@ -15,6 +15,7 @@
 #include <string>
 
 class QLabel;
+class QMessageBox;
 
 namespace pupdate {
 
@@ -32,6 +33,10 @@ inline constexpr UpgradeItemPreset kUpgradeItemPresets[] = {
     {"zeltsalary", "C:\\Salary\\Advanced"},
     {"zeltservant", "C:\\Servant\\Advanced"},
 };
+
+// Offers the details of a message in its box: the summary beneath the text, the full
+// text behind the box's details button.
+void offerDetails(QMessageBox& box, const Details& details);
 
 class TFrm_Update : public QWidget, public Ui::TFrm_Update, public Person {
     Q_OBJECT
@@ -54,11 +59,14 @@ public:
     // Server and database names must not be blank; the first problem is shown.
     bool CheckInput();
 
-    // Person: message boxes owned by this window, progress windows, the status bar.
-    void inform(const std::string& text) override;
+    // Person: message boxes owned by this window, progress windows, the status bar (the
+    // detail of a status is the tool tip of its panel).
+    using Person::inform;
+    using Person::setStatus;
+    void inform(const std::string& text, const Details& details) override;
     bool confirm(const std::string& text) override;
     std::unique_ptr<Progress> openProgress() override;
-    void setStatus(const std::string& text) override;
+    void setStatus(const std::string& text, const std::string& detail) override;
     void closeWindow() override;
 
     UpgradeRun& run() { return m_run; }
@@ -77,6 +85,8 @@ protected:
 private:
     void setUpStatusBar();
     void fillSettings();
+    // Puts a folder into E_Position, showing its beginning (the drive or root).
+    void showFolder(const QString& folder);
 
     CommandLine m_commandLine;
     UpgradeRun m_run;

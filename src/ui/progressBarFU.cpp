@@ -1,15 +1,63 @@
 #include "progressBarFU.h"
 
-#include <QGuiApplication>
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QPointer>
 #include <QScreen>
 #include <QShowEvent>
+#include <QThread>
 #include <QWindow>
 #include <algorithm>
 #include <climits>
+#include <cstdlib>
+#include <vector>
 
 namespace pupdate {
 
 namespace {
+
+// How long a freshly shown window waits for the window system to expose it.
+constexpr int kExposureWaitMs = 250;
+
+// How long a hidden window waits for the window system to report the windows it
+// uncovered. Where the platform reports nothing (offscreen), this is spent in full.
+constexpr int kUncoverWaitMs = 100;
+
+// Notes which of some windows the window system has exposed since it was made.
+class ExposureWatch : public QObject {
+public:
+    explicit ExposureWatch(const std::vector<QWidget*>& windows) {
+        for (QWidget* widget : windows) {
+            if (QWindow* window = widget->windowHandle()) {
+                window->installEventFilter(this);
+                m_watched.emplace_back(window);
+                m_pending.emplace_back(window);
+            }
+        }
+    }
+    ~ExposureWatch() override {
+        for (const QPointer<QWindow>& window : m_watched) {
+            if (window) {
+                window->removeEventFilter(this);
+            }
+        }
+    }
+    bool done() const { return m_pending.empty(); }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Expose) {
+            std::erase_if(m_pending, [watched](const QPointer<QWindow>& window) {
+                return !window || window == watched;
+            });
+        }
+        return false;
+    }
+
+private:
+    std::vector<QPointer<QWindow>> m_watched;
+    std::vector<QPointer<QWindow>> m_pending;
+};
 
 void centreOnScreen(QWidget& window) {
     if (QScreen* screen = QGuiApplication::primaryScreen()) {
@@ -73,11 +121,71 @@ void TprogressBarF::takeWindowSystemEvents() {
     --s_minimiseHeld;
 }
 
-ProgressWindow::ProgressWindow() : m_form(std::make_unique<TprogressBarF>()) {
-    m_form->show();
+bool TprogressBarF::waitUntilExposed(int limitMs) {
+    QElapsedTimer clock;
+    clock.start();
+    while (true) {
+        takeWindowSystemEvents();
+        if (isExposed()) {
+            return true;
+        }
+        if (clock.elapsed() >= limitMs) {
+            return false;
+        }
+        QThread::msleep(1);
+    }
 }
 
-ProgressWindow::~ProgressWindow() = default;
+void TprogressBarF::showPainted() {
+    show();
+    // The window system exposes a new window a moment after it is shown (under a window
+    // manager, once that has framed it); Qt paints it then. The engine goes on only
+    // after that, so the window is never a blank frame while the engine works. A window
+    // that takes longer is painted at its first change instead.
+    waitUntilExposed(kExposureWaitMs);
+}
+
+void TprogressBarF::hideRevealing() {
+    if (!isVisible()) {
+        return;
+    }
+    const QRect covered = frameGeometry();
+    std::vector<QWidget*> beneath;
+    for (QWidget* window : QApplication::topLevelWidgets()) {
+        if (window != this && window->isVisible() && !window->isMinimized() &&
+            window->frameGeometry().intersects(covered)) {
+            beneath.push_back(window);
+        }
+    }
+    hide();
+    if (beneath.empty()) {
+        return;
+    }
+    // Nothing else paints the application's windows beneath while the engine blocks the
+    // event loop: they are painted at once, which is enough where the window system
+    // takes the hidden window away before it draws them. Under a window manager the
+    // window's frame goes a moment later, and the window system then tells which parts
+    // it uncovered; those are painted as that news is taken.
+    ExposureWatch watch(beneath);
+    for (QWidget* window : beneath) {
+        window->repaint();
+    }
+    QElapsedTimer clock;
+    clock.start();
+    while (!watch.done() && clock.elapsed() < kUncoverWaitMs) {
+        QThread::msleep(1);
+        takeWindowSystemEvents();
+    }
+}
+
+ProgressWindow::ProgressWindow() : m_form(std::make_unique<TprogressBarF>()) {
+    m_form->showPainted();
+}
+
+ProgressWindow::~ProgressWindow() {
+    // Released without being closed (the commit window): it goes the same way.
+    close();
+}
 
 void ProgressWindow::setText(const std::string& text) {
     m_form->Label1->setText(QString::fromStdString(text));
@@ -87,21 +195,32 @@ void ProgressWindow::setText(const std::string& text) {
 void ProgressWindow::setMaximum(std::int64_t maximum) {
     m_maximum = std::max<std::int64_t>(maximum, 0);
     m_position = std::clamp<std::int64_t>(m_position, 0, m_maximum);
-    m_form->probar->setRange(0, toBarUnits(m_maximum));
-    m_form->probar->setValue(toBarUnits(m_position));
+    tellBar([this] {
+        m_form->probar->setRange(0, toBarUnits(m_maximum));
+        m_form->probar->setValue(toBarUnits(m_position));
+    });
     m_barPixels = filledPixels();
+}
+
+template <typename Change> void ProgressWindow::tellBar(Change&& change) {
+    // QProgressBar repaints itself at once when its value moves by a visible step: with
+    // its updates held off meanwhile, it is painted once, by repaint(). Letting them on
+    // again only marks it for painting.
+    QProgressBar& bar = *m_form->probar;
+    bar.setUpdatesEnabled(false);
+    change();
+    bar.setUpdatesEnabled(true);
 }
 
 void ProgressWindow::setPosition(std::int64_t position) {
     m_position = std::clamp<std::int64_t>(position, 0, m_maximum);
-    // The bar is told only when what it draws changes (and at both ends): its setValue
-    // formats, measures and notifies on every call, which costs more than a statement
-    // of a line-mode script. Between two pixels the bar's value may lag the position.
-    const int pixels = filledPixels();
-    if (pixels != m_barPixels || m_position == 0 || m_position == m_maximum) {
-        m_barPixels = pixels;
-        m_form->probar->setValue(toBarUnits(m_position));
-    }
+    // The bar itself is told when it is painted: its setValue formats, measures and
+    // notifies on every call, which costs more than a statement of a line-mode script.
+    m_barPixels = filledPixels();
+}
+
+void ProgressWindow::tellBarPosition() {
+    tellBar([this] { m_form->probar->setValue(toBarUnits(m_position)); });
 }
 
 int ProgressWindow::filledPixels() const {
@@ -109,14 +228,31 @@ int ProgressWindow::filledPixels() const {
         return 0;
     }
     // Measured against the bar's whole width: never coarser than the filled part the
-    // style draws inside its frame.
-    const long double share = static_cast<long double>(m_position) / m_maximum;
-    return static_cast<int>(share * m_form->probar->width());
+    // style draws inside its frame. Whole numbers: this runs after every statement.
+    const std::int64_t width = m_form->probar->width();
+    if (m_position <= INT64_MAX / std::max<std::int64_t>(width, 1)) {
+        return static_cast<int>(m_position * width / m_maximum);
+    }
+    return static_cast<int>(static_cast<long double>(m_position) / m_maximum * width);
 }
 
 void ProgressWindow::setBarVisible(bool visible) {
     m_form->probar->setVisible(visible);
     m_textChanged = true;
+}
+
+bool ProgressWindow::barPaintDue() const {
+    if (m_position == 0 || m_position == m_maximum) {
+        return true;
+    }
+    const int jump = m_form->probar->width() / 8;
+    if (m_paintedPixels < 0 || std::abs(m_barPixels - m_paintedPixels) >= jump) {
+        return true;
+    }
+    // Each paint of the bar costs about as much as hundreds of short statements; more
+    // paints than a person can follow would slow a fast script down.
+    return std::chrono::steady_clock::now() - m_lastPaint >=
+           std::chrono::milliseconds(1000 / kBarPaintsPerSecond);
 }
 
 void ProgressWindow::repaint() {
@@ -127,8 +263,21 @@ void ProgressWindow::repaint() {
     // When only the bar has grown, only the bar is painted again: the text in the CJK
     // font costs more to draw than the bar does.
     const bool wholeWindow = m_textChanged;
+    if (!wholeWindow) {
+        // Asked once per width the bar reaches, not after every statement: a width that
+        // was not due is painted with a later one.
+        if (m_barPixels == m_checkedPixels) {
+            return;
+        }
+        m_checkedPixels = m_barPixels;
+        if (!barPaintDue()) {
+            return;
+        }
+    }
     m_textChanged = false;
     m_paintedPixels = m_barPixels;
+    m_lastPaint = std::chrono::steady_clock::now();
+    tellBarPosition();
     if (!m_form->isExposed()) {
         // A window shown while the engine blocks the event loop is not exposed yet and
         // cannot be painted. Tried again at the next change only, so that a window that
@@ -148,7 +297,9 @@ void ProgressWindow::repaint() {
 }
 
 void ProgressWindow::close() {
-    m_form->close();
+    // A hidden window is not painted; its bar still holds the last position.
+    tellBarPosition();
+    m_form->hideRevealing();
 }
 
 int ProgressWindow::toBarUnits(std::int64_t value) const {

@@ -7,6 +7,7 @@
 #include "ui_progressBarFU.h"
 
 #include <QWidget>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -31,6 +32,14 @@ public:
     // freshly shown window, before which nothing can be painted), leaving user input and
     // queued minimise requests for the next real event loop.
     void takeWindowSystemEvents();
+    // Takes the window system's events until the window is exposed, for at most
+    // `limitMs` milliseconds. True when it is.
+    bool waitUntilExposed(int limitMs);
+    // Shows the window and waits until it is exposed, which paints it.
+    void showPainted();
+    // Hides the window and has the application's other windows that it covered painted
+    // again, so that no image of it stays on screen.
+    void hideRevealing();
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -40,8 +49,9 @@ private:
     static int s_minimiseHeld;
 };
 
-// The engine's progress indication in a TprogressBarF: shown when created, hidden by
-// close(), destroyed with the indication.
+// The engine's progress indication in a TprogressBarF: shown and painted when created,
+// before the engine goes on; hidden by close() or when released, with what it covered
+// painted again; destroyed with the indication.
 class ProgressWindow : public Progress {
 public:
     ProgressWindow();
@@ -52,12 +62,19 @@ public:
     void setText(const std::string& text) override;
     void setMaximum(std::int64_t maximum) override;
     // Positions outside 0..maximum are held at the nearest end, as the bar draws them.
+    // The bar takes the position when it is next painted (or the window closed).
     void setPosition(std::int64_t position) override;
     void setBarVisible(bool visible) override;
     // Paints the window at once, but only when what it would draw differs from what was
-    // last painted: a script of a million lines moves the bar a few hundred pixels.
+    // last painted: a script of a million lines moves the bar a few hundred pixels. A
+    // change of the text or of the bar's visibility is painted at once; the bar alone
+    // at most kBarPaintsPerSecond times a second, except that a jump of an eighth of
+    // its width or more, and its first and last positions, are painted at once.
     void repaint() override;
+    // Hides the window; what it covered is painted again.
     void close() override;
+
+    static constexpr int kBarPaintsPerSecond = 30;
 
     TprogressBarF& form() { return *m_form; }
     std::int64_t maximum() const { return m_maximum; }
@@ -66,13 +83,18 @@ public:
 private:
     int toBarUnits(std::int64_t value) const;
     int filledPixels() const;
+    bool barPaintDue() const;
+    template <typename Change> void tellBar(Change&& change);
+    void tellBarPosition();
 
     std::unique_ptr<TprogressBarF> m_form;
     std::int64_t m_maximum = 0;
     std::int64_t m_position = 0;
-    int m_barPixels = -1;      // filled width the bar was last told about
+    int m_barPixels = -1;      // filled width at the position
     int m_paintedPixels = -1;  // filled width when the window was last painted
+    int m_checkedPixels = -1;  // filled width last asked whether a paint was due
     bool m_textChanged = true; // text or bar visibility changed since the last paint
+    std::chrono::steady_clock::time_point m_lastPaint{};
 };
 
 } // namespace pupdate

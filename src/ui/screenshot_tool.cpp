@@ -1,6 +1,9 @@
 // Writes PNG pictures of the upgrade window (and, with --all, of a progress window, the
-// confirmation box, the error report and the folder dialog) into a folder, as they are
-// drawn on the running display. Used by scripts/screenshot.sh.
+// commit window while the commit holds the thread, the confirmation box, the outcome box
+// with its details opened, the status after a refused connection, the error report and
+// the folder dialog) into a folder, as they are drawn on the running display. The
+// screen_*.png pictures are read back from the display itself, so they show what a
+// person would see at that moment. Used by scripts/screenshot.sh.
 
 #include "U_Main.h"
 #include "application_setup.h"
@@ -11,9 +14,13 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QGuiApplication>
+#include <QLabel>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QScreen>
 #include <QThread>
+#include <QTimer>
+#include <QToolTip>
 #include <cstdio>
 #include <cstring>
 
@@ -80,6 +87,77 @@ int main(int argc, char** argv) {
         ok &= saveScreen(folder, "screen_progress.png");
         ok &= save(progress.form(), folder, "progress_window.png");
     }
+
+    {
+        // The commit as the engine drives it: text set, bar hidden, one repaint, then the
+        // commit holds the thread and no event is processed until it returns.
+        pupdate::ProgressWindow commit;
+        // Fresh: painted before the engine goes on, with no event processed since.
+        ok &= saveScreen(folder, "screen_new_progress.png");
+        commit.setText(pupdate::text::kCommitting);
+        commit.setBarVisible(false);
+        commit.repaint();
+        QThread::msleep(300);
+        ok &= saveScreen(folder, "screen_commit.png");
+        commit.setText(pupdate::text::kCommitted);
+        commit.repaint();
+        QThread::msleep(100);
+        ok &= saveScreen(folder, "screen_committed.png");
+    }
+    // Released while the engine still holds the thread: what it covered is painted.
+    QThread::msleep(300);
+    ok &= saveScreen(folder, "screen_after_commit.png");
+
+    // The outcome of a run that logged records, with the details opened.
+    pupdate::RunRecords records;
+    {
+        const pupdate::RunRecords::Step statements(records, pupdate::LogRecordKind::Statement);
+        records.add("[SQLite]no such table: 员工档案_旧 (1)\r\n"
+                    "insert into 员工档案_旧 select * from 员工档案\r\n");
+        records.add("[SQLite]table gz_item has no column named 绩效系数 (1)\r\n"
+                    "update gz_item set 绩效系数 = 1.0 where itemid = 12\r\n");
+    }
+    {
+        const pupdate::RunRecords::Step copying(records, pupdate::LogRecordKind::Copy);
+        records.add("cannot copy C:\\zeltinfo3.0\\bin\\zeltmain.exe: 文件正在使用");
+    }
+    QMessageBox outcome(QMessageBox::Information, QString::fromUtf8(pupdate::kMessageCaption),
+                        QString::fromUtf8(pupdate::text::kFinished), QMessageBox::Ok, &window);
+    pupdate::offerDetails(outcome, records.details());
+    outcome.show();
+    settle();
+    ok &= save(outcome, folder, "outcome_box.png");
+    for (QAbstractButton* button : outcome.buttons()) {
+        if (outcome.buttonRole(button) == QMessageBox::ActionRole) {
+            button->click();
+        }
+    }
+    settle();
+    ok &= save(outcome, folder, "outcome_details.png");
+    ok &= saveScreen(folder, "screen_outcome_details.png");
+    outcome.hide();
+
+    // A refused connection: the run stops without a box, the status says why and its
+    // tool tip holds the driver's message. Port 1 on this machine takes no connection.
+    window.E_type->setCurrentIndex(1);
+    window.E_typeChange();
+    window.run().setOdbcTemplate("Driver={PostgreSQL Unicode};Servername=127.0.0.1;Port=1;"
+                                 "Database=%DATABASE%;UID=%USER%;PWD=%PASSWORD%");
+    // Should a box appear after all, it must not hold the tool for ever.
+    QTimer::singleShot(20000, [] {
+        if (QWidget* modal = QApplication::activeModalWidget()) {
+            modal->close();
+        }
+    });
+    window.Bt_OkClick();
+    settle();
+    ok &= save(window, folder, "status_connection_failed.png");
+    QLabel* panel = window.statusPanel(1);
+    QToolTip::showText(panel->mapToGlobal(QPoint(20, panel->height() / 2)), panel->toolTip(),
+                       panel);
+    settle();
+    ok &= saveScreen(folder, "screen_connection_failed.png");
+    QToolTip::hideText();
 
     QMessageBox confirmation(QMessageBox::Information, QString::fromUtf8(pupdate::kMessageCaption),
                              QString::fromUtf8(pupdate::text::kConfirmClosed),

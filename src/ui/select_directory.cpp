@@ -2,6 +2,7 @@
 
 #include <QDialogButtonBox>
 #include <QDir>
+#include <QEvent>
 #include <QFileInfo>
 #include <QFileSystemModel>
 #include <QHeaderView>
@@ -9,6 +10,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTreeView>
 #include <QVBoxLayout>
 #include <filesystem>
@@ -56,6 +58,20 @@ SelectDirectoryDialog::SelectDirectoryDialog(QWidget* owner, const QString& star
 
     connect(m_tree->selectionModel(), &QItemSelectionModel::currentChanged, this,
             &SelectDirectoryDialog::folderChosen);
+    // The model reads folders in the background; each level that arrives or is sorted
+    // moves the rows, and the start folder is brought back into view until the operator
+    // takes the tree over.
+    connect(m_model, &QFileSystemModel::directoryLoaded, this,
+            &SelectDirectoryDialog::revealDirectory);
+    connect(m_model, &QAbstractItemModel::rowsInserted, this,
+            &SelectDirectoryDialog::revealDirectory);
+    connect(m_model, &QAbstractItemModel::layoutChanged, this,
+            &SelectDirectoryDialog::revealDirectory);
+    for (QWidget* part :
+         {static_cast<QWidget*>(m_tree), m_tree->viewport(),
+          static_cast<QWidget*>(m_tree->verticalScrollBar()), static_cast<QWidget*>(m_edit)}) {
+        part->installEventFilter(this);
+    }
 
     const QFileInfo start(startFolder);
     setDirectory(start.isDir() ? start.absoluteFilePath() : QDir::currentPath());
@@ -68,14 +84,44 @@ QString SelectDirectoryDialog::directory() const {
 void SelectDirectoryDialog::setDirectory(const QString& folder) {
     m_edit->setText(folder);
     const QModelIndex index = m_model->index(folder);
-    if (index.isValid()) {
-        m_tree->setCurrentIndex(index);
-        m_tree->expand(index);
-        m_tree->scrollTo(index);
+    m_revealed = index.isValid() ? m_model->filePath(index) : QString();
+    revealDirectory();
+}
+
+void SelectDirectoryDialog::revealDirectory() {
+    const QModelIndex index = m_model->index(m_revealed);
+    if (m_revealed.isEmpty() || !index.isValid()) {
+        return;
     }
+    m_revealing = true;
+    for (QModelIndex level = index.parent(); level.isValid(); level = level.parent()) {
+        m_tree->expand(level);
+    }
+    m_tree->setCurrentIndex(index);
+    m_tree->expand(index);
+    m_tree->scrollTo(index, QAbstractItemView::PositionAtCenter);
+    m_revealing = false;
+}
+
+bool SelectDirectoryDialog::eventFilter(QObject* watched, QEvent* event) {
+    switch (event->type()) {
+    case QEvent::MouseButtonPress:
+    case QEvent::Wheel:
+    case QEvent::KeyPress:
+        // The operator takes the tree over.
+        m_revealed.clear();
+        break;
+    default:
+        break;
+    }
+    return QDialog::eventFilter(watched, event);
 }
 
 void SelectDirectoryDialog::folderChosen() {
+    if (!m_revealing) {
+        // The operator's choice: the tree is no longer held at the start folder.
+        m_revealed.clear();
+    }
     const QModelIndex index = m_tree->currentIndex();
     if (index.isValid()) {
         m_edit->setText(QDir::toNativeSeparators(m_model->filePath(index)));

@@ -26,6 +26,10 @@ public:
 
     // The folder name as the operator left it in the name field.
     QString directory() const;
+    // Puts the folder into the name field and opens the tree at it: its branch expanded,
+    // the folder selected and scrolled into view. The tree's folders are read in the
+    // background, so this is done again as they arrive, until the operator takes the
+    // tree over (a click, a key or the wheel in it, or another folder picked).
     void setDirectory(const QString& folder);
 
     QLineEdit* directoryEdit() const { return m_edit; }
@@ -38,13 +42,19 @@ public slots:
     // OK: a folder that does not exist is accepted only after Yes to the question.
     void accept() override;
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     void folderChosen();
+    void revealDirectory();
 
     QLineEdit* m_edit = nullptr;
     QTreeView* m_tree = nullptr;
     QFileSystemModel* m_model = nullptr;
     QDialogButtonBox* m_buttons = nullptr;
+    QString m_revealed;       // the folder the tree is held open at; empty when released
+    bool m_revealing = false; // the selection is being changed by revealDirectory
 };
 
 // Runs the dialog; true when it closed with OK, with the chosen name in `chosen`.

@@ -30,6 +30,23 @@ private:
 
 } // namespace
 
+void ScriptedPerson::inform(const std::string& text, const Details& details) {
+    events.push_back("inform:" + text);
+    if (!details.summary.empty()) {
+        events.push_back("inform-summary:" + details.summary);
+    }
+    if (!details.text.empty()) {
+        events.push_back("inform-details:" + details.text);
+    }
+}
+
+void ScriptedPerson::setStatus(const std::string& text, const std::string& detail) {
+    events.push_back("status:" + text);
+    if (!detail.empty()) {
+        events.push_back("status-detail:" + detail);
+    }
+}
+
 std::unique_ptr<Progress> ScriptedPerson::openProgress() {
     return std::make_unique<RecordedProgress>(*this);
 }
@@ -46,6 +63,13 @@ std::vector<std::string> ScriptedPerson::eventsWithPrefix(const std::string& pre
 
 bool ScriptedPerson::saw(const std::string& event) const {
     return std::find(events.begin(), events.end(), event) != events.end();
+}
+
+bool ScriptedPerson::toldOnlyTheStatus() const {
+    return events.size() == 2 && events[0].rfind("status:", 0) == 0 &&
+           events[0].size() > std::string("status:").size() &&
+           events[1].rfind("status-detail:", 0) == 0 &&
+           events[1].size() > std::string("status-detail:").size();
 }
 
 } // namespace pupdate::testing

@@ -3,19 +3,21 @@
 // of the engine without a front end. Not a mock of anything real: it stands for the
 // human at the screen.
 
+#include "person.h"
+
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "person.h"
-
 namespace pupdate::testing {
 
 class ScriptedPerson : public Person {
 public:
-    // What the person saw, in order: "inform:<text>", "confirm:<text>", "status:<text>",
-    // "close", "progress:open", "progress:text:<t>", "progress:max:<n>",
+    // What the person saw, in order: "inform:<text>" (followed by "inform-summary:<s>" and
+    // "inform-details:<d>" when the message offers details), "confirm:<text>",
+    // "status:<text>" (followed by "status-detail:<d>" when there is one), "close",
+    // "progress:open", "progress:text:<t>", "progress:max:<n>",
     // "progress:pos:<n>", "progress:bar:<0|1>", "progress:repaint", "progress:close",
     // "progress:release".
     std::vector<std::string> events;
@@ -23,13 +25,15 @@ public:
     int windowCloses = 0;
     int openProgressCount = 0; // progress indications currently alive
 
-    void inform(const std::string& text) override { events.push_back("inform:" + text); }
+    using Person::inform;
+    using Person::setStatus;
+    void inform(const std::string& text, const Details& details) override;
     bool confirm(const std::string& text) override {
         events.push_back("confirm:" + text);
         return answerYes;
     }
     std::unique_ptr<Progress> openProgress() override;
-    void setStatus(const std::string& text) override { events.push_back("status:" + text); }
+    void setStatus(const std::string& text, const std::string& detail) override;
     void closeWindow() override {
         events.push_back("close");
         ++windowCloses;
@@ -38,6 +42,9 @@ public:
     // Events with the given prefix, prefix removed.
     std::vector<std::string> eventsWithPrefix(const std::string& prefix) const;
     bool saw(const std::string& event) const;
+    // True when all the person saw was a status with a detail beside it, as after a
+    // failed connection: no message, no progress.
+    bool toldOnlyTheStatus() const;
 };
 
 } // namespace pupdate::testing

@@ -1,35 +1,19 @@
 // The database server refuses the connection at start: nothing is copied, no script is
-// read, the run says nothing and the program ends with status 1.
+// read, no box is shown and nothing is logged; the status tells why, with the driver's
+// message beside it, and the program ends with status 1.
 //
 // The refusal is real: the drivers connect over TCP to a port on 127.0.0.1 that was just
 // bound and released, so the kernel answers with a reset.
 
+#include "closed_port.h"
 #include "fault_fixture.h"
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace pupdate::testing {
 namespace {
 
 namespace fs = std::filesystem;
-
-int closedPort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-        throw std::runtime_error("no port");
-    }
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
 
 struct RefusingDriver {
     const char* name;
@@ -73,15 +57,20 @@ TEST_P(ConnectionRefusedTest, OpenDatabaseIsFalseNothingIsCopiedAndTheExitStatus
     EXPECT_FALSE(run.OpenDatabase());
     EXPECT_FALSE(run.ADOCONN().isOpen());
     EXPECT_FALSE(run.ADOCONN1().isOpen());
-    EXPECT_TRUE(person.events.empty());
+    const std::vector<std::string> details = person.eventsWithPrefix("status-detail:");
+    ASSERT_EQ(details.size(), 1u) << ::testing::PrintToString(person.events);
+    EXPECT_EQ(person.events,
+              (std::vector<std::string>{"status:连接数据库失败！", "status-detail:" + details[0]}));
 
     const fs::path program = installProgram(folder.package());
     const ProgramResult result = runProgram(program, odbcTemplate, dir / "process",
                                             {folder.install().string(), "zeltinfo"}, "y\n");
     EXPECT_FALSE(result.hung);
     EXPECT_EQ(result.status, 1) << result.err;
-    // No message at all: not even the confirmation was asked.
-    EXPECT_TRUE(result.out.empty()) << result.out;
+    // No message but the status: not even the confirmation was asked. The driver's
+    // message is on standard error.
+    EXPECT_EQ(result.out, "状态: 连接数据库失败！\n");
+    EXPECT_NE(result.err.find(details[0]), std::string::npos) << result.err;
     EXPECT_EQ(result.err.find("Application Error"), std::string::npos) << result.err;
     EXPECT_FALSE(fs::exists(folder.install()));
     EXPECT_FALSE(fs::exists(folder.package() / std::string(kExceptionLogName)));

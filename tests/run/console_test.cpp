@@ -69,6 +69,10 @@ TEST_F(ConsoleTest, FullRunAnsweredYes) {
     EXPECT_NE(result.err.find("正在复制程序文件\n正在复制程序文件 1/1\n"), std::string::npos)
         << result.err;
     EXPECT_NE(result.err.find("正在提交数据......\n提交成功！\n"), std::string::npos) << result.err;
+    // The account of the run's records follows the final message.
+    EXPECT_TRUE(result.err.ends_with("\n本次升级有 1 条语句执行失败。\n"
+                                     "详细记录见 ReException.Log。\n"))
+        << result.err;
     EXPECT_EQ(readFile(folder.install() / "bin" / "a.dll"), "new");
     EXPECT_EQ(database->column("select id from t"), std::vector<std::string>{"1"});
     EXPECT_NE(folder.log().find("nowhere"), std::string::npos);
@@ -90,6 +94,8 @@ TEST_F(ConsoleTest, ExitStatusTellsTheInstallerWhatHappened) {
     result = runProgram(installArgs(), "y\n");
     EXPECT_EQ(result.status, 1);
     EXPECT_NE(result.out.find("系统提示: 升级处理失败！\n"), std::string::npos);
+    EXPECT_NE(result.err.find("失败原因："), std::string::npos) << result.err;
+    EXPECT_NE(result.err.find("missing.sql"), std::string::npos) << result.err;
 }
 
 TEST_F(ConsoleTest, RunsThatCannotStartEndWithStatusOne) {
@@ -101,11 +107,13 @@ TEST_F(ConsoleTest, RunsThatCannotStartEndWithStatusOne) {
     result = runProgram(quoted(folder.install().string()) + " ' '", "Y\n");
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.out, "系统提示: 数据库名不能为空\n");
-    // A failed connection says nothing.
+    // A failed connection asks nothing: the status says why, the driver manager's
+    // message is on standard error.
     result = runProgram(installArgs(), "Y\n",
                         "P_UPDATE_UI=console P_UPDATE_ODBC='Driver={None};Database=x'");
     EXPECT_EQ(result.status, 1);
-    EXPECT_TRUE(result.out.empty()) << result.out;
+    EXPECT_EQ(result.out, "状态: 连接数据库失败！\n");
+    EXPECT_NE(result.err.find("[unixODBC]"), std::string::npos) << result.err;
 }
 
 TEST_F(ConsoleTest, FailedVersionProbeIsTheProcessLevelReport) {

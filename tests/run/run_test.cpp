@@ -36,11 +36,15 @@ TEST_F(RunTest, InputCheckReportsOnlyTheFirstBlankFieldAndConnectsNowhere) {
     EXPECT_FALSE(run.ADOCONN().isOpen());
 }
 
-TEST_F(RunTest, FailedConnectionIsSilentAndLeavesTheWindowOpen) {
+TEST_F(RunTest, FailedConnectionShowsNoBoxTheStatusSaysWhyAndTheWindowStaysOpen) {
     folder.writeProgramFile("a.txt", "new");
     run.setOdbcTemplate("Driver={No Such Driver};Database=%DATABASE%");
     EXPECT_EQ(run.Bt_OkClick(), RunOutcome::ConnectionFailed);
-    EXPECT_TRUE(person.events.empty());
+    // The reason in the operator's words, the driver manager's message beside it.
+    ASSERT_EQ(person.events.size(), 2u) << ::testing::PrintToString(person.events);
+    EXPECT_EQ(person.events[0], "status:连接数据库失败！");
+    EXPECT_EQ(person.events[1].rfind("status-detail:[unixODBC]", 0), 0u) << person.events[1];
+    EXPECT_EQ(person.windowCloses, 0);
     EXPECT_FALSE(fs::exists(folder.install() / "a.txt"));
     EXPECT_TRUE(folder.log().empty());
 }
@@ -105,16 +109,65 @@ TEST_F(RunTest, ScriptsWithoutProgramFilesAreAppliedInAnyLetterCaseOfTheFolder) 
               std::vector<std::string>{"2026-12-08"});
 }
 
+TEST_F(RunTest, OutcomeOffersTheRecordsOfThisRunCountedByKind) {
+    // A record of an earlier run, which is not this run's.
+    writeFile(folder.package() / "ReException.Log", "earlier run\r\n");
+    folder.writeProgramFile("a.txt", "a");
+    folder.writeProgramFile("blocked", "b");
+    fs::create_directories(folder.install() / "blocked" / "inside");
+    folder.writeUpdateList("s.sql:IsAccess");
+    folder.writeScript("s.sql", "update gs_ver set verdate = 'x'\r\n"
+                                "insert into nowhere values (1)\r\n"
+                                "insert into nowhere values (2)\r\n");
+    EXPECT_EQ(run.Bt_OkClick(), RunOutcome::Completed);
+
+    EXPECT_EQ(person.eventsWithPrefix("inform-summary:"),
+              std::vector<std::string>{"本次升级有 2 条语句执行失败，1 处程序文件复制出错。\n"
+                                       "详细记录见 ReException.Log。"});
+    const std::vector<std::string> details = person.eventsWithPrefix("inform-details:");
+    ASSERT_EQ(details.size(), 1u);
+    // The three records as the log holds them (line breaks as "\n", records set apart by
+    // an empty line): compared line by line, empty lines left out.
+    const auto lines = [](std::string text) {
+        std::vector<std::string> found;
+        std::size_t at = 0;
+        while (at < text.size()) {
+            const std::size_t end = std::min(text.find_first_of("\r\n", at), text.size());
+            if (end > at) {
+                found.push_back(text.substr(at, end - at));
+            }
+            at = end + 1;
+        }
+        return found;
+    };
+    const std::string log = folder.log();
+    EXPECT_EQ(lines(details[0]), lines(log.substr(std::string("earlier run\r\n").size())));
+    EXPECT_NE(details[0].find("\n\n"), std::string::npos);
+    EXPECT_EQ(details[0].find("earlier run"), std::string::npos);
+    EXPECT_EQ(run.records().count(LogRecordKind::Copy), 1u);
+    EXPECT_EQ(run.records().count(LogRecordKind::Statement), 2u);
+
+    // The next run starts counting afresh: a clean run offers nothing.
+    person.events.clear();
+    folder.writeScript("s.sql", "update gs_ver set verdate = 'y'\r\n");
+    fs::remove_all(folder.package() / "UpdatePro");
+    EXPECT_EQ(run.Bt_OkClick(), RunOutcome::Completed);
+    EXPECT_TRUE(person.saw("inform:升级完毕！"));
+    EXPECT_TRUE(person.eventsWithPrefix("inform-").empty());
+    EXPECT_EQ(run.records().total(), 0u);
+}
+
 TEST_F(RunTest, UpdateListThatIsNotTextEndsTheRunBeforeTheQuestion) {
     folder.writeProgramFile("a.txt", "new");
     writeFile(folder.package() / "Update.ini",
               std::string("[Updatefile]\r\n\xCB\xB3\xD0\xF2=\xff"));
     EXPECT_EQ(run.Bt_OkClick(), RunOutcome::PackageRejected);
-    ASSERT_EQ(person.events.size(), 2u);
-    EXPECT_EQ(person.events[0].rfind("inform:升级设置文件中的升级列表（顺序）不是有效的文本：", 0),
-              0u)
-        << person.events[0];
-    EXPECT_EQ(person.events[1], "close");
+    const std::vector<std::string> informed = person.eventsWithPrefix("inform:");
+    ASSERT_EQ(informed.size(), 1u);
+    EXPECT_EQ(informed[0].rfind("升级设置文件中的升级列表（顺序）不是有效的文本：", 0), 0u)
+        << informed[0];
+    EXPECT_FALSE(person.saw("confirm:是否已经退出人力资源管理软件？"));
+    EXPECT_EQ(person.events.back(), "close");
     EXPECT_FALSE(fs::exists(folder.install() / "a.txt"));
     EXPECT_NE(folder.log().find("Update.ini"), std::string::npos);
 }

@@ -58,6 +58,24 @@ TEST_P(WalkTest, FailingStatementIsLoggedAndTheOthersAreCommittedTogether) {
     EXPECT_EQ(person().openProgressCount, 0);
 }
 
+TEST_P(WalkTest, EveryFailedStatementIsCountedButTheDetailsKeepToALimit) {
+    std::string script;
+    const int lines = 2000;
+    for (int i = 0; i < lines; ++i) {
+        script += "insert into nowhere values (" + std::to_string(i) + ")\r\n";
+    }
+    folder.writeScript("a.sql", script);
+    ASSERT_TRUE(walk("a.sql:IsAccess"));
+    EXPECT_EQ(person().eventsWithPrefix("inform-summary:"),
+              Strings{"本次升级有 2000 条语句执行失败。\n详细记录见 ReException.Log。"});
+    const Strings details = person().eventsWithPrefix("inform-details:");
+    ASSERT_EQ(details.size(), 1u);
+    EXPECT_LE(details[0].size(), RunRecords::kKeptBytes + 200);
+    EXPECT_NE(details[0].find("insert into nowhere values (0)"), std::string::npos);
+    EXPECT_EQ(details[0].find("insert into nowhere values (1999)"), std::string::npos);
+    EXPECT_TRUE(details[0].ends_with("条记录未列出，见 ReException.Log。）")) << details[0];
+}
+
 TEST_P(WalkTest, ProgressCountsSuccessfulStatementsAgainstLines) {
     folder.writeScript("a.sql", "insert into t values (1, 'a')\r\n"
                                 "insert into nowhere values (2)\r\n"
@@ -77,6 +95,15 @@ TEST_P(WalkTest, MissingLineModeFileRollsBackTheWholeList) {
     EXPECT_TRUE(person().eventsWithPrefix("status:").empty());
     EXPECT_NE(folder.log().find("missing.sql"), std::string::npos) << folder.log();
     EXPECT_EQ(person().windowCloses, 1);
+    // The message offers the reason it logged.
+    const Strings summary = person().eventsWithPrefix("inform-summary:");
+    ASSERT_EQ(summary.size(), 1u);
+    EXPECT_EQ(summary[0].rfind("失败原因：", 0), 0u) << summary[0];
+    EXPECT_NE(summary[0].find("missing.sql"), std::string::npos) << summary[0];
+    EXPECT_TRUE(summary[0].ends_with("\n详细记录见 ReException.Log。")) << summary[0];
+    const Strings details = person().eventsWithPrefix("inform-details:");
+    ASSERT_EQ(details.size(), 1u);
+    EXPECT_NE(details[0].find("missing.sql"), std::string::npos) << details[0];
 
     folder.writeScript("c.sql", "insert into t values (2, 'c')\r\n");
     EXPECT_FALSE(walk("c.sql:IsAccess,missing.sql:IsAccess"));

@@ -118,11 +118,26 @@ TEST_P(FreetdsRunTest, openDatabaseLogsBothConnectionsInWithTheFixedLogin) {
               (std::vector<std::string>{"A:select verdate from gs_ver"}));
 }
 
-TEST_P(FreetdsRunTest, unknownDatabaseIsASilentFalseAndMissingVersionTableRaises) {
+TEST_P(FreetdsRunTest, refusedLoginsAreToldInTheStatusAndMissingVersionTableRaises) {
+    // The server refuses the login: no box, no log, the status says why, with the
+    // driver's message (carrying the server's) beside it.
     run.settings().database = "nosuchdb";
     EXPECT_FALSE(run.OpenDatabase());
-    EXPECT_TRUE(person.events.empty());
+    EXPECT_TRUE(person.toldOnlyTheStatus()) << ::testing::PrintToString(person.events);
     EXPECT_FALSE(fs::exists(m_package / "ReException.Log"));
+
+    person.events.clear();
+    run.settings().database = "hrdb";
+    std::string wrongPassword = odbcTemplate();
+    wrongPassword.replace(wrongPassword.find("%PASSWORD%"), 10, "nope");
+    run.setOdbcTemplate(wrongPassword);
+    EXPECT_FALSE(run.OpenDatabase());
+    EXPECT_TRUE(person.toldOnlyTheStatus()) << ::testing::PrintToString(person.events);
+    EXPECT_EQ(person.eventsWithPrefix("status:"), std::vector<std::string>{"登录数据库失败！"});
+    EXPECT_NE(person.eventsWithPrefix("status-detail:")[0].find("Login failed"), std::string::npos)
+        << person.eventsWithPrefix("status-detail:")[0];
+    EXPECT_FALSE(fs::exists(m_package / "ReException.Log"));
+    run.setOdbcTemplate(odbcTemplate());
 
     server.createDatabase("bare", false);
     run.settings().database = "bare";

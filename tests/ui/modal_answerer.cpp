@@ -34,6 +34,15 @@ bool ModalAnswerer::eventFilter(QObject* watched, QEvent* event) {
         return false;
     }
     auto* widget = static_cast<QWidget*>(watched);
+    if (event->type() == QEvent::Paint && widget->objectName() == QLatin1String("Label1") &&
+        widget->window()->objectName() == QLatin1String("TprogressBarF")) {
+        const QString text = static_cast<QLabel*>(widget)->text();
+        paintedProgressTexts.push_back(text);
+        if (onProgressTextPainted) {
+            onProgressTextPainted(text);
+        }
+        return false;
+    }
     // Spontaneous show and hide events come from minimising and restoring.
     if (!widget->isWindow() || event->spontaneous()) {
         return false;
@@ -60,6 +69,13 @@ void ModalAnswerer::handleBox(QMessageBox& box) {
     seen.title = box.windowTitle();
     seen.text = box.text();
     seen.icon = box.icon();
+    seen.informativeText = box.informativeText();
+    seen.detailedText = box.detailedText();
+    for (QAbstractButton* button : box.buttons()) {
+        if (box.buttonRole(button) == QMessageBox::ActionRole) {
+            seen.detailsButton = button->text();
+        }
+    }
     seen.buttons = box.standardButtons();
     seen.ownerName =
         box.parentWidget() != nullptr ? box.parentWidget()->window()->objectName() : QString();

@@ -17,6 +17,9 @@ namespace pupdate::testing {
 struct SeenBox {
     QString title;
     QString text;
+    QString informativeText;
+    QString detailedText;
+    QString detailsButton; // the text of the button that opens the details, if any
     QMessageBox::Icon icon = QMessageBox::NoIcon;
     QMessageBox::StandardButtons buttons;
     QString ownerName; // object name of the owning window, empty without an owner
@@ -50,6 +53,10 @@ public:
     std::vector<SeenBox> boxes;
     std::vector<SeenProgress> progressWindows; // in the order they were hidden
     int progressWindowsShown = 0;
+    // The text of a progress window each time it was painted, in order; the action, if
+    // any, runs at each such paint.
+    std::vector<QString> paintedProgressTexts;
+    std::function<void(const QString&)> onProgressTextPainted;
     int dialogsShown = 0;
     int unexpected = 0;
 

@@ -11,6 +11,7 @@
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QDir>
+#include <QFileSystemModel>
 #include <QFontInfo>
 #include <QGroupBox>
 #include <QLabel>
@@ -20,6 +21,8 @@
 #include <QScreen>
 #include <QStatusBar>
 #include <QTest>
+#include <QTreeView>
+#include <algorithm>
 #include <filesystem>
 #include <gtest/gtest.h>
 
@@ -209,6 +212,12 @@ TEST_F(UpgradeWindowTest, ChoosingAnItemOverwritesBothFieldsWithItsPreset) {
     EXPECT_EQ(window.E_type->currentIndex(), 1);
     EXPECT_EQ(window.E_db->text(), QStringLiteral("zeltsalary"));
     EXPECT_EQ(window.E_Position->text(), QStringLiteral("C:\\Salary\\Advanced"));
+    // Longer than the field: it shows the beginning, the drive, not the last folder.
+    EXPECT_GT(window.E_Position->fontMetrics().horizontalAdvance(window.E_Position->text()),
+              window.E_Position->width());
+    EXPECT_EQ(window.E_Position->cursorPosition(), 0);
+    window.E_Position->grab(); // lays the text out as it is painted
+    EXPECT_LT(window.E_Position->inputMethodQuery(Qt::ImCursorRectangle).toRect().left(), 8);
 
     QTest::keyClick(window.E_type, Qt::Key_Down);
     EXPECT_EQ(window.E_db->text(), QStringLiteral("zeltservant"));
@@ -245,6 +254,7 @@ TEST_F(UpgradeWindowTest, FolderButtonTakesArgumentOneWithoutADialog) {
     EXPECT_EQ(window.E_Position->text(), kDefaultFolder);
     QTest::mouseClick(window.Button1, Qt::LeftButton);
     EXPECT_EQ(window.E_Position->text(), QStringLiteral("/opt/zelt dir"));
+    EXPECT_EQ(window.E_Position->cursorPosition(), 0);
     EXPECT_EQ(answerer.dialogsShown, 0);
 }
 
@@ -329,7 +339,65 @@ TEST_F(UpgradeWindowTest, ExistingFolderIsTakenWithoutAQuestion) {
     QTest::mouseClick(window.Button1, Qt::LeftButton);
     EXPECT_TRUE(answerer.boxes.empty());
     EXPECT_EQ(QDir(window.E_Position->text()), QDir(chosen));
+    EXPECT_EQ(window.E_Position->cursorPosition(), 0);
 }
+
+// The folder dialog opens its tree at the folder it starts from: every level down to it
+// expanded, the folder itself expanded, selected and in view, once the tree has read the
+// folders on the way in the background. Started at a folder that does not exist, it
+// opens at the current folder.
+class FolderTreeTest : public UpgradeWindowTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(FolderTreeTest, DialogOpensItsTreeAtTheFolderItStartsFrom) {
+    const bool startFolderExists = GetParam();
+    const auto folder = package / "level one" / "level two";
+    std::filesystem::create_directories(folder / "inside");
+    CurrentFolder here(folder);
+    const QString path = QString::fromStdString(folder.string());
+    SelectDirectoryDialog dialog(nullptr, startFolderExists ? path : kDefaultFolder);
+    QTreeView* tree = dialog.folderTree();
+    auto* model = qobject_cast<QFileSystemModel*>(tree->model());
+    ASSERT_NE(model, nullptr);
+    QStringList loaded;
+    QObject::connect(model, &QFileSystemModel::directoryLoaded,
+                     [&](const QString& level) { loaded << QDir::cleanPath(level); });
+    dialog.show();
+
+    // Every level from the root down to the folder read (and sorted) by the model.
+    QStringList levels;
+    for (QDir level(path);; level.cdUp()) {
+        levels << QDir::cleanPath(level.absolutePath());
+        if (level.isRoot()) {
+            break;
+        }
+    }
+    const bool allLoaded = QTest::qWaitFor(
+        [&] {
+            return std::all_of(levels.begin(), levels.end(),
+                               [&](const QString& level) { return loaded.contains(level); });
+        },
+        20'000);
+    ASSERT_TRUE(allLoaded) << loaded.join(QLatin1Char(' ')).toStdString();
+    for (int round = 0; round < 10; ++round) {
+        QCoreApplication::processEvents();
+    }
+
+    const QModelIndex target = model->index(path);
+    ASSERT_TRUE(target.isValid());
+    EXPECT_EQ(tree->currentIndex(), target);
+    EXPECT_TRUE(tree->isExpanded(target));
+    for (QModelIndex level = target.parent(); level.isValid(); level = level.parent()) {
+        EXPECT_TRUE(tree->isExpanded(level)) << model->filePath(level).toStdString();
+    }
+    EXPECT_TRUE(tree->viewport()->rect().contains(tree->visualRect(target)))
+        << tree->visualRect(target).y() << " of " << tree->viewport()->height();
+    EXPECT_EQ(QDir(dialog.directory()), QDir(path));
+}
+
+INSTANTIATE_TEST_SUITE_P(Start, FolderTreeTest, ::testing::Values(true, false),
+                         [](const auto& info) {
+                             return std::string(info.param ? "GivenFolder" : "CurrentFolder");
+                         });
 
 TEST_F(UpgradeWindowTest, BareRelativeNameConfirmedForCreationGoesToTheErrorReport) {
     CurrentFolder here(package.path());

@@ -3,6 +3,7 @@
 // end as the program runs it, started as a separate process.
 
 #include "U_Main.h"
+#include "closed_port.h"
 #include "code_page.h"
 #include "databases.h"
 #include "front_end_child.h"
@@ -14,6 +15,7 @@
 #include <QLabel>
 #include <QProcess>
 #include <QTest>
+#include <algorithm>
 #include <filesystem>
 #include <gtest/gtest.h>
 
@@ -64,9 +66,23 @@ TEST_F(WindowRunTest, FullRunAppliesTheScriptCopiesTheFilesAndReports) {
                                    "insert into t values (1)\r\n"
                                    "insert into missing_table values (2)\r\n"
                                    "insert into t values (3)\r\n");
+    // A record of an earlier run, which is not this run's to show.
+    writeFile(package() / "ReException.Log", utf8ToGbkLossy("上一次升级的记录\r\n"));
     auto window = openWindow(database);
     answerer.answer(QMessageBox::Yes); // the application has been closed
     answerer.answer(QMessageBox::Ok);  // finished
+    // Whether the script's table could be seen from outside the run's transaction each
+    // time the progress window's text was painted.
+    std::vector<std::pair<QString, bool>> committedWhenPainted;
+    answerer.onProgressTextPainted = [&](const QString& text) {
+        bool committed = true;
+        try {
+            database.query("select count(*) from t");
+        } catch (const odbc::OdbcError&) {
+            committed = false;
+        }
+        committedWhenPainted.emplace_back(text, committed);
+    };
 
     QTest::mouseClick(window->Bt_Ok, Qt::LeftButton);
 
@@ -75,6 +91,17 @@ TEST_F(WindowRunTest, FullRunAppliesTheScriptCopiesTheFilesAndReports) {
     EXPECT_EQ(answerer.boxes[0].buttons, QMessageBox::Yes | QMessageBox::No);
     EXPECT_EQ(answerer.boxes[1].text, QStringLiteral("升级完毕！"));
     EXPECT_EQ(answerer.boxes[1].buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+    // The outcome offers this run's record, and only that, behind Qt's Chinese button.
+    EXPECT_EQ(answerer.boxes[1].informativeText,
+              QStringLiteral("本次升级有 1 条语句执行失败。\n详细记录见 ReException.Log。"));
+    const QString details = answerer.boxes[1].detailedText;
+    EXPECT_TRUE(details.contains(QStringLiteral("missing_table"))) << details.toStdString();
+    EXPECT_TRUE(details.endsWith(QStringLiteral("insert into missing_table values (2)")))
+        << details.toStdString();
+    EXPECT_FALSE(details.contains(QStringLiteral("上一次升级"))) << details.toStdString();
+    EXPECT_EQ(answerer.boxes[1].detailsButton, QStringLiteral("显示详情..."));
+    EXPECT_TRUE(answerer.boxes[0].informativeText.isEmpty());
+    EXPECT_TRUE(answerer.boxes[0].detailedText.isEmpty());
     for (const SeenBox& box : answerer.boxes) {
         EXPECT_EQ(box.title, QStringLiteral("系统提示"));
         EXPECT_EQ(box.icon, QMessageBox::Information);
@@ -98,6 +125,23 @@ TEST_F(WindowRunTest, FullRunAppliesTheScriptCopiesTheFilesAndReports) {
     EXPECT_EQ(script.position, 3); // the bar ends on the three statements that succeeded
     EXPECT_EQ(answerer.progressWindows[2].text, QStringLiteral("提交成功！"));
     EXPECT_FALSE(answerer.progressWindows[2].barVisible);
+    // Each commit text was painted while it was the window's text: the first before the
+    // commit had taken place, the second after it.
+    const auto painted = [&](const char* text) {
+        std::vector<bool> committed;
+        for (const auto& [paintedText, visible] : committedWhenPainted) {
+            if (paintedText == QString::fromUtf8(text)) {
+                committed.push_back(visible);
+            }
+        }
+        return committed;
+    };
+    const std::vector<bool> committing = painted("正在提交数据......");
+    EXPECT_FALSE(committing.empty());
+    EXPECT_EQ(std::count(committing.begin(), committing.end(), true), 0);
+    const std::vector<bool> committed = painted("提交成功！");
+    EXPECT_FALSE(committed.empty());
+    EXPECT_EQ(std::count(committed.begin(), committed.end(), false), 0);
     for (QWidget* widget : QApplication::topLevelWidgets()) {
         EXPECT_NE(widget->objectName(), QStringLiteral("TprogressBarF"));
     }
@@ -123,6 +167,33 @@ TEST_F(WindowRunTest, FailedVersionProbeReachesTheErrorReportAndTheWindowStaysOp
     EXPECT_TRUE(window->isVisible());
     EXPECT_EQ(closes, 0);
     EXPECT_FALSE(fs::exists(install()));
+}
+
+TEST_F(WindowRunTest, RefusedConnectionIsToldInTheStatusBarWithoutABox) {
+    writePackage("a.sql:IsAccess", "create table t (x int)\r\n");
+    auto window = std::make_unique<TFrm_Update>(CommandLine{}, package());
+    window->run().setOdbcTemplate(
+        "Driver={PostgreSQL Unicode};Servername=127.0.0.1;Port=" + std::to_string(closedPort()) +
+        ";Database=%DATABASE%;UID=%USER%;PWD=%PASSWORD%");
+    window->show();
+
+    QTest::mouseClick(window->Bt_Ok, Qt::LeftButton);
+
+    EXPECT_TRUE(answerer.boxes.empty());
+    EXPECT_EQ(window->statusPanel(1)->text(), QStringLiteral("连接数据库失败！"));
+    // The driver's own message is the panel's tool tip.
+    const QString message = window->statusPanel(1)->toolTip();
+    EXPECT_TRUE(message.contains(QStringLiteral("127.0.0.1"))) << message.toStdString();
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_FALSE(fs::exists(package() / "ReException.Log"));
+
+    // The next attempt starts without the old reason.
+    window->E_Server->clear();
+    answerer.answer(QMessageBox::Ok);
+    QTest::mouseClick(window->Bt_Ok, Qt::LeftButton);
+    EXPECT_EQ(answerer.boxTexts(), std::vector<QString>{QStringLiteral("服务器名不能为空")});
+    EXPECT_TRUE(window->statusPanel(1)->text().isEmpty());
+    EXPECT_TRUE(window->statusPanel(1)->toolTip().isEmpty());
 }
 
 // The window front end as the program runs it: this test program started again with

@@ -1,0 +1,72 @@
+#pragma once
+// What the run tells the operator beyond the system's own messages: an account of the
+// records it wrote to ReException.Log, offered with the outcome message, and the reason
+// a connection could not be opened. All of that wording is in run_report.cpp.
+
+#include "person.h"
+
+#include <array>
+#include <cstddef>
+#include <exception>
+#include <string>
+#include <string_view>
+
+namespace pupdate {
+
+// What a record of ReException.Log is about, by the step of the run that wrote it.
+enum class LogRecordKind {
+    Other,
+    Copy,         // a program file or folder that could not be copied
+    Statement,    // a line-mode statement that failed, or a line that could not be read
+    ServerScript, // a server-side script whose tool reported errors
+    Failure,      // why the script walk failed
+};
+
+// The records this run wrote, counted by kind. Their text is kept up to a limit, so
+// that a script whose every line fails costs no more memory than the limit.
+class RunRecords {
+public:
+    // While a step lives, the records added are of its kind; steps nest.
+    class Step {
+    public:
+        Step(RunRecords& records, LogRecordKind kind)
+            : m_records(records), m_previous(records.m_kind) {
+            records.m_kind = kind;
+        }
+        ~Step() { m_records.m_kind = m_previous; }
+        Step(const Step&) = delete;
+        Step& operator=(const Step&) = delete;
+
+    private:
+        RunRecords& m_records;
+        LogRecordKind m_previous;
+    };
+
+    // Text kept for the details; records past it are counted only.
+    static constexpr std::size_t kKeptBytes = 64 * 1024;
+
+    void clear();
+    // A record as it was written to the log.
+    void add(std::string_view text);
+    std::size_t count(LogRecordKind kind) const;
+    std::size_t total() const;
+    // Empty when no record was written; otherwise the account of the records and their
+    // text, one after another with an empty line between them.
+    Details details() const;
+    // The details as they will be once one more record of `kind` is written.
+    Details detailsWith(LogRecordKind kind, std::string_view record) const;
+
+private:
+    LogRecordKind m_kind = LogRecordKind::Other;
+    std::array<std::size_t, 5> m_counts{};
+    std::string m_kept;
+    std::size_t m_keptRecords = 0;
+    bool m_cut = false;    // the last kept record was cut short
+    std::string m_failure; // the first line of the first failure record
+};
+
+// The status of a connection that could not be opened: a short reason in the operator's
+// words. The driver's own message is error.what().
+std::string connectionFailureStatus(const std::exception& error);
+
+} // namespace pupdate
