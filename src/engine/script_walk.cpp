@@ -26,7 +26,7 @@ bool UpgradeRun::ApplyUpdateList() {
             }
             const UpdateEntry entry = splitEntry(item);
             const std::string relative = std::string(kScriptFolder) + "\\" + entry.file;
-            RunUpdateEntry(entry.kind, resolveCaseInsensitive(m_programFolder, relative));
+            RunUpdateEntry(entry.kind, m_paths.resolve(m_programFolder, relative));
         }
 
         if (m_adoconn.inTransaction()) {

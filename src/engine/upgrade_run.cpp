@@ -16,6 +16,7 @@ UpgradeRun::UpgradeRun(Person& person, std::filesystem::path programFolder)
     : m_person(person), m_programFolder(std::move(programFolder)), m_odbcTemplate(odbcTemplate()) {}
 
 RunOutcome UpgradeRun::Bt_OkClick() {
+    m_paths.forget(); // what an earlier run from this window listed may have changed
     if (!CheckInput()) {
         return RunOutcome::InputRejected;
     }
@@ -28,17 +29,17 @@ RunOutcome UpgradeRun::Bt_OkClick() {
     std::filesystem::path folder;
     if (!m_person.confirm(text::kConfirmClosed)) {
         outcome = RunOutcome::Declined;
-    } else if (!findFolder(m_programFolder, kProgramFilesFolder, folder) &&
-               !findFolder(m_programFolder, kScriptFolder, folder)) {
+    } else if (!m_paths.findFolder(m_programFolder, kProgramFilesFolder, folder) &&
+               !m_paths.findFolder(m_programFolder, kScriptFolder, folder)) {
         m_person.inform(text::kNoPackage);
         outcome = RunOutcome::NoPackage;
     } else {
         // Each folder is looked up afresh: the copy may not create the script folder,
         // but the package folder is the operator's, not ours.
-        if (findFolder(m_programFolder, kProgramFilesFolder, folder)) {
+        if (m_paths.findFolder(m_programFolder, kProgramFilesFolder, folder)) {
             CopyProgramFiles();
         }
-        if (findFolder(m_programFolder, kScriptFolder, folder) &&
+        if (m_paths.findFolder(m_programFolder, kScriptFolder, folder) &&
             !trimBlanks(m_updateFiles).empty()) {
             if (!ApplyUpdateList()) {
                 outcome = RunOutcome::WalkFailed;

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "odbc.h"
+#include "path_resolve.h"
 #include "person.h"
 
 namespace pupdate {
@@ -98,6 +99,7 @@ private:
     std::string m_odbcTemplate;
     std::string m_updateFiles;
     std::string m_connStr;
+    PathResolver m_paths;         // package names; each folder listed once per run
     odbc::Connection m_adoconn;   // carries the run's transaction
     odbc::Connection m_adoconn1;  // server-side script calls, outside the transaction
 };
