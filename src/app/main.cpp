@@ -6,6 +6,7 @@
 #include "command_line.h"
 #include "console_person.h"
 #include "path_resolve.h"
+#include "standard_streams.h"
 #include "upgrade_run.h"
 
 #include <cstdlib>
@@ -56,6 +57,7 @@ void printUsage() {
 } // namespace
 
 int main(int argc, char** argv) {
+    pupdate::protectStandardStreams();
     const pupdate::CommandLine commandLine = pupdate::commandLineFromArgv(argc, argv);
     const bool display = environmentSet("DISPLAY") || environmentSet("WAYLAND_DISPLAY");
     const bool console = consoleRequested() || !display;
