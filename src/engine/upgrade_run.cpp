@@ -3,6 +3,7 @@
 #include "connections.h"
 #include "exception_log.h"
 #include "path_resolve.h"
+#include "run_lock.h"
 #include "update_package.h"
 
 #include <cstdlib>
@@ -16,6 +17,20 @@ UpgradeRun::UpgradeRun(Person& person, std::filesystem::path programFolder)
     : m_person(person), m_programFolder(std::move(programFolder)), m_odbcTemplate(odbcTemplate()) {}
 
 RunOutcome UpgradeRun::Bt_OkClick() {
+    // One run per package at a time, held from here to the end of the run.
+    const RunLock lock(m_programFolder);
+    if (lock.state() == RunLock::State::Busy) {
+        m_person.inform(text::kAlreadyRunning);
+        return RunOutcome::AlreadyRunning;
+    }
+    if (lock.state() == RunLock::State::Unavailable) {
+        // A file system that cannot lock (some network shares) is no reason to refuse
+        // the run; it goes on unguarded, and says so in the log when it can.
+        try {
+            WriteExceptionLog(lock.error());
+        } catch (const std::exception&) {
+        }
+    }
     m_paths.forget(); // what an earlier run from this window listed may have changed
     if (!CheckInput()) {
         return RunOutcome::InputRejected;
@@ -72,6 +87,7 @@ int unattendedExitStatus(RunOutcome outcome) {
         return 0;
     case RunOutcome::Declined:
         return 2;
+    case RunOutcome::AlreadyRunning:
     case RunOutcome::InputRejected:
     case RunOutcome::ConnectionFailed:
     case RunOutcome::NoPackage:

@@ -24,6 +24,7 @@ struct RunSettings {
 
 // How a run ended; decides the exit status of an unattended run.
 enum class RunOutcome {
+    AlreadyRunning,    // another run holds the package; nothing happened
     InputRejected,     // CheckInput failed; nothing else happened
     ConnectionFailed,  // OpenDatabase returned false
     Declined,          // the operator did not confirm
@@ -52,6 +53,8 @@ inline constexpr const char* kStatusDone = "更新成功！";
 inline constexpr const char* kFinished = "升级完毕！";
 inline constexpr const char* kFailed = "升级处理失败！";
 inline constexpr const char* kCopying = "正在复制程序文件";
+inline constexpr const char* kAlreadyRunning =
+    "对不起!另一个升级程序正在使用这个升级包,请等它结束后再试!";
 } // namespace text
 
 class UpgradeRun {
