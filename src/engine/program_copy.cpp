@@ -295,7 +295,8 @@ void UpgradeRun::CopyProgramFiles() {
     const Folder source = target.isOpen() ? Folder::open(sourcePath, error) : Folder();
     Identity destinationIdentity;
     if (target.isOpen()) {
-        destinationIdentity = target.identity(error);
+        std::error_code ignored; // the copy reports it when it notes the folder
+        destinationIdentity = target.identity(ignored);
     }
 
     std::unique_ptr<Progress> progress = m_person.openProgress();
