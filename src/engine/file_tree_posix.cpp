@@ -21,6 +21,16 @@ int fdOf(const Handle& handle) {
     return static_cast<int>(handle.native());
 }
 
+// The process's file mode creation mask, read once: the copy does not change it.
+mode_t processUmask() {
+    static const mode_t mask = [] {
+        const mode_t current = ::umask(022);
+        ::umask(current);
+        return current;
+    }();
+    return mask;
+}
+
 Kind kindOf(mode_t mode) {
     if (S_ISREG(mode)) {
         return Kind::File;
@@ -28,7 +38,8 @@ Kind kindOf(mode_t mode) {
     return S_ISDIR(mode) ? Kind::Folder : Kind::Other;
 }
 
-// Fills `out` from `in`, in the kernel where it can.
+// Fills `out` with the `size` bytes the file had when it was opened, in the kernel where
+// it can.
 bool copyBytes(int in, int out, std::uint64_t size) {
     std::uint64_t left = size;
     while (left > 0) {
@@ -36,6 +47,9 @@ bool copyBytes(int in, int out, std::uint64_t size) {
             ::copy_file_range(in, nullptr, out, nullptr, static_cast<size_t>(left), 0);
         if (copied > 0) {
             left -= static_cast<std::uint64_t>(copied);
+            if (left == 0) {
+                return true;
+            }
             continue;
         }
         if (copied == 0) {
@@ -248,8 +262,11 @@ NewFile NewFile::create(const Folder& folder, const std::string& name, const Sou
     const bool keep = replaces != nullptr && ::fstatat(folderFd, replaces->c_str(), &old, 0) == 0 &&
                       S_ISREG(old.st_mode);
     // A fresh file gets the source's mode less the umask, as a new file made by the copy
-    // always has; a replacement is made private first and then given the old file's.
-    const mode_t mode = keep ? 0600 : static_cast<mode_t>(source.m_permissions);
+    // always has; a replacement gets the old file's, which the umask may not cut short.
+    const mode_t keptMode = old.st_mode & 07777;
+    const bool modeSurvives = keep && (keptMode & ~processUmask()) == keptMode;
+    const mode_t mode =
+        !keep ? static_cast<mode_t>(source.m_permissions) : (modeSurvives ? keptMode : 0600);
     const int fd = ::openat(folderFd, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
     if (fd < 0) {
         error = lastError();
@@ -257,12 +274,18 @@ NewFile NewFile::create(const Folder& folder, const std::string& name, const Sou
     }
     file.m_handle = Handle(fd);
     if (keep) {
-        // Owner and group first: a change of owner clears the set-user-ID bit.
-        struct stat made {};
-        if (::fstat(fd, &made) == 0 && (made.st_uid != old.st_uid || made.st_gid != old.st_gid)) {
-            (void)::fchown(fd, old.st_uid, old.st_gid);
+        // Owner and group first: a change of owner clears the set-user-ID bit. Where this
+        // process may not hand the file over, it stays its own.
+        static const uid_t user = ::geteuid();
+        static const gid_t group = ::getegid();
+        if (old.st_uid != user || old.st_gid != group) {
+            if (::fchown(fd, old.st_uid, old.st_gid) == 0 && (keptMode & 06000) != 0) {
+                ::fchmod(fd, keptMode);
+            }
         }
-        (void)::fchmod(fd, old.st_mode & 07777);
+        if (!modeSurvives) {
+            ::fchmod(fd, keptMode);
+        }
     }
     return file;
 }

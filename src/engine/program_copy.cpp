@@ -230,8 +230,11 @@ private:
         return true;
     }
 
-    // Writes the file beside its destination under a temporary name, then renames it over
-    // the destination. On failure the temporary file goes and what was installed stays.
+    // A file that replaces one is written beside it under a temporary name and renamed
+    // over it when complete; on failure the temporary file goes and what was installed
+    // stays. A file of a new name is written under that name at once (one rename less for
+    // each of thousands of files) and removed again on failure, so that no part of it is
+    // left either.
     bool replaceFile(const Folder& sourceFolder, const std::string& fromName,
                      const Folder& targetFolder, const std::string& toName, bool replacing,
                      std::error_code& error) {
@@ -240,12 +243,26 @@ private:
         if (!source.isOpen()) {
             return false;
         }
+        if (!replacing) {
+            filetree::NewFile file =
+                filetree::NewFile::create(targetFolder, toName, source, nullptr, error);
+            if (file.isOpen()) {
+                if (file.fill(source, error) && file.close(error)) {
+                    return true;
+                }
+                targetFolder.removeFile(toName);
+                return false;
+            }
+            if (error != std::errc::file_exists) {
+                return false;
+            }
+            // Made by somebody else since the folder was listed: replaced like any other.
+        }
         std::string temporary;
         filetree::NewFile file;
         for (int attempt = 0; !file.isOpen(); ++attempt) {
             temporary = ".P_Update-" + m_token + "-" + std::to_string(++m_temporaries) + ".tmp";
-            file = filetree::NewFile::create(targetFolder, temporary, source,
-                                             replacing ? &toName : nullptr, error);
+            file = filetree::NewFile::create(targetFolder, temporary, source, &toName, error);
             if (!file.isOpen() && (error != std::errc::file_exists || attempt == 100)) {
                 return false;
             }
