@@ -15,6 +15,12 @@ struct ConsoleStreams {
     bool errIsTerminal; // a terminal, where a progress line can be redrawn in place
 };
 
+// Makes the standard streams safe before anything is written: output that cannot be
+// written (a closed output, a pipe whose reader has gone) is dropped instead of ending
+// the program, so the run ends as it would have with a terminal and its exit status says
+// what happened to the database. Call first thing in main, before any file is opened.
+void protectStandardStreams();
+
 // The standard streams, set up on first use.
 ConsoleStreams standardConsole();
 

@@ -208,6 +208,12 @@ private:
 
 } // namespace
 
+void protectStandardStreams() {
+    // Windows raises no signal for a pipe whose reader has gone, and a standard handle
+    // that is missing or closed makes its writes fail quietly: the stream buffers above
+    // report such failures to their streams, which the program does not look at.
+}
+
 ConsoleStreams standardConsole() {
     const HANDLE input = ::GetStdHandle(STD_INPUT_HANDLE);
     const HANDLE output = ::GetStdHandle(STD_OUTPUT_HANDLE);

@@ -52,6 +52,7 @@ void printUsage() {
 } // namespace
 
 int main(int argc, char** argv) {
+    pupdate::protectStandardStreams();
     const pupdate::CommandLine commandLine = pupdate::processCommandLine(argc, argv);
     const bool display = pupdate::graphicalDisplay();
     const bool console = consoleRequested() || !display;

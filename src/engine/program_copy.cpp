@@ -1,24 +1,28 @@
 // Copies the package's program files into the installation folder.
 //
-// The copy works relative to open folder descriptors: each name is looked up once, a
-// file is created with its mode, filled by the kernel (copy_file_range) and given its
-// modification time through its own descriptor, so that thousands of small program files
-// cost little more than the file system's own work.
+// The rules of the copy live here; the file-system calls behind them are in file_tree.h.
+// Only regular files and folders are copied; a named pipe, a socket or a device is
+// logged and left alone, never opened in a way that waits. The copy never enters its
+// own destination: a folder it writes into (the installation folder or one below it) is
+// not copied again when the walk meets it inside the package, directly or through a
+// link. A file is written beside the one it replaces under a temporary name and takes
+// its place only when it is complete, so that a full disk or any other failure on the
+// way leaves the installed file as it was. Every failure is logged and the copy goes on
+// with the rest.
 
 #include "ascii_case.h"
+#include "file_tree.h"
 #include "path_resolve.h"
 #include "update_package.h"
 #include "upgrade_run.h"
+#include "utf8_path.h"
 
 #include <cerrno>
 #include <cstdint>
-#include <dirent.h>
-#include <fcntl.h>
 #include <filesystem>
+#include <random>
 #include <string>
-#include <sys/stat.h>
 #include <system_error>
-#include <unistd.h>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -26,234 +30,199 @@
 namespace pupdate {
 
 namespace fs = std::filesystem;
+using filetree::Entry;
+using filetree::Folder;
+using filetree::Identity;
+using filetree::IdentityHash;
+using filetree::Kind;
 
 namespace {
 
-// An open descriptor, closed when it goes.
-class Descriptor {
-public:
-    explicit Descriptor(int fd = -1) : m_fd(fd) {}
-    ~Descriptor() {
-        if (m_fd >= 0) {
-            ::close(m_fd);
-        }
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return m_fd; }
-    bool valid() const { return m_fd >= 0; }
-    // Closes now and tells whether the close succeeded (a late write error shows here).
-    bool close() {
-        const int fd = m_fd;
-        m_fd = -1;
-        return ::close(fd) == 0;
-    }
-
-private:
-    int m_fd;
-};
-
-std::string failure(const char* what, const fs::path& path, int error) {
-    return fs::filesystem_error(what, path, std::error_code(error, std::system_category())).what();
+std::string failure(const char* what, const fs::path& path, std::error_code error) {
+    return fs::filesystem_error(what, path, error).what();
 }
 
-std::string failure(const char* what, const fs::path& from, const fs::path& to, int error) {
-    return fs::filesystem_error(what, from, to, std::error_code(error, std::system_category()))
-        .what();
+std::string failure(const char* what, const fs::path& from, const fs::path& to,
+                    std::error_code error) {
+    return fs::filesystem_error(what, from, to, error).what();
 }
 
-// Counts the files below a folder, for the progress maximum. Unreadable parts count
-// as nothing here; the copy itself reports them.
-std::int64_t countFiles(const fs::path& folder) {
-    std::int64_t count = 0;
-    std::error_code error;
-    for (fs::recursive_directory_iterator it(folder, error), end; !error && it != end;
-         it.increment(error)) {
-        if (!it->is_directory(error)) {
-            ++count;
-        }
-    }
-    return count;
-}
-
-struct FolderEntry {
-    std::string name;
-    bool folder = false;
-};
-
-// The entries of an open folder; false with errno set when it cannot be read. A link is
-// taken for what it points to, as the platform's shell copy does.
-bool listFolder(int folderFd, std::vector<FolderEntry>& entries) {
-    entries.clear();
-    const int fd = ::dup(folderFd);
-    if (fd < 0) {
-        return false;
-    }
-    DIR* dir = ::fdopendir(fd);
-    if (dir == nullptr) {
-        const int error = errno;
-        ::close(fd);
-        errno = error;
-        return false;
-    }
-    ::rewinddir(dir);
-    errno = 0;
-    while (const dirent* entry = ::readdir(dir)) {
-        const std::string_view name = entry->d_name;
-        if (name == "." || name == "..") {
-            continue;
-        }
-        bool folder = entry->d_type == DT_DIR;
-        if (entry->d_type == DT_UNKNOWN || entry->d_type == DT_LNK) {
-            struct stat status {};
-            folder = ::fstatat(folderFd, entry->d_name, &status, 0) == 0 && S_ISDIR(status.st_mode);
-        }
-        entries.push_back({std::string(name), folder});
-        errno = 0;
-    }
-    const int error = errno;
-    ::closedir(dir);
-    errno = error;
-    return error == 0;
+std::error_code errorCode(std::errc error) {
+    return std::make_error_code(error);
 }
 
 // The names in a destination folder, looked up exactly first, then case-folded.
-struct DestinationNames {
-    std::unordered_set<std::string> exact;
-    std::unordered_map<std::string, std::string> folded;
-
-    explicit DestinationNames(int folderFd) {
-        std::vector<FolderEntry> entries;
-        listFolder(folderFd, entries);
-        for (FolderEntry& entry : entries) {
-            folded.emplace(foldAsciiCase(entry.name), entry.name);
-            exact.insert(std::move(entry.name));
+class DestinationNames {
+public:
+    explicit DestinationNames(const Folder& folder) {
+        std::vector<Entry> entries;
+        std::error_code ignored; // an unreadable destination fails on the first write
+        folder.list(entries, ignored);
+        for (Entry& entry : entries) {
+            m_folded.emplace(foldAsciiCase(entry.name), entry.name);
+            m_exact.insert(std::move(entry.name));
         }
     }
 
-    const std::string& match(const std::string& name) const {
-        if (exact.count(name) != 0) {
-            return name;
+    // The name the destination already has for `name`, or null when it has none.
+    const std::string* match(const std::string& name) const {
+        const auto exact = m_exact.find(name);
+        if (exact != m_exact.end()) {
+            return &*exact;
         }
-        auto found = folded.find(foldAsciiCase(name));
-        return found != folded.end() ? found->second : name;
+        const auto folded = m_folded.find(foldAsciiCase(name));
+        return folded != m_folded.end() ? &folded->second : nullptr;
     }
+
+private:
+    std::unordered_set<std::string> m_exact;
+    std::unordered_map<std::string, std::string> m_folded;
 };
 
-// Fills `out` from `in`, in the kernel where it can.
-bool copyBytes(int in, int out, off_t size) {
-    off_t left = size;
-    while (left > 0) {
-        const ssize_t copied =
-            ::copy_file_range(in, nullptr, out, nullptr, static_cast<size_t>(left), 0);
-        if (copied > 0) {
-            left -= copied;
-            continue;
+// Counts the files below the source folder, for the progress maximum, walking as the
+// copy walks. Unreadable parts count as nothing here; the copy itself reports them.
+class FileCount {
+public:
+    explicit FileCount(Identity destination) : m_destination(destination) {}
+
+    std::int64_t count(const Folder& folder) {
+        std::error_code error;
+        const Identity identity = folder.identity(error);
+        if (error || identity == m_destination || m_open.count(identity) != 0) {
+            return 0;
         }
-        if (copied == 0) {
-            break; // the file shrank meanwhile; read what is there below
-        }
-        if (errno == EINTR) {
-            continue;
-        }
-        if (errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP) {
-            return false;
-        }
-        break; // not between these file systems: copy through a buffer
-    }
-    std::vector<char> buffer(128 * 1024);
-    for (;;) {
-        const ssize_t got = ::read(in, buffer.data(), buffer.size());
-        if (got == 0) {
-            return true;
-        }
-        if (got < 0) {
-            if (errno == EINTR) {
+        std::vector<Entry> entries;
+        folder.list(entries, error);
+        m_open.insert(identity);
+        std::int64_t files = 0;
+        for (const Entry& entry : entries) {
+            if (entry.kind != Kind::Folder) {
+                ++files;
                 continue;
             }
-            return false;
-        }
-        for (ssize_t written = 0; written < got;) {
-            const ssize_t put =
-                ::write(out, buffer.data() + written, static_cast<size_t>(got - written));
-            if (put < 0) {
-                if (errno == EINTR) {
-                    continue;
-                }
-                return false;
+            std::error_code ignored;
+            const Folder child = folder.openFolder(entry.name, ignored);
+            if (child.isOpen()) {
+                files += count(child);
             }
-            written += put;
         }
+        m_open.erase(identity);
+        return files;
     }
-}
+
+private:
+    Identity m_destination;
+    std::unordered_set<Identity, IdentityHash> m_open;
+};
 
 // Copies the contents of one folder into another that exists. Names already in the
 // destination are matched without regard to letter case, so "Bin" in the installation
-// receives the package's "bin" instead of getting a twin. Every failure is logged and
-// the copy goes on with the rest.
+// receives the package's "bin" instead of getting a twin.
 class TreeCopy {
 public:
-    TreeCopy(UpgradeRun& run, Progress& progress) : m_run(run), m_progress(progress) {}
+    TreeCopy(UpgradeRun& run, Progress& progress) : m_run(run), m_progress(progress) {
+        // Temporary names carry a token of this copy, so that they meet nobody's files.
+        std::random_device random;
+        m_token = std::to_string(random() % 0x1000000);
+    }
 
-    void copyContents(int sourceFd, const fs::path& source, int destinationFd,
-                      const fs::path& destination) {
-        if (!enterFolder(sourceFd, source)) {
-            return;
-        }
-        std::vector<FolderEntry> entries;
-        if (!listFolder(sourceFd, entries)) {
-            report(failure("cannot read folder", source, errno));
+    // `target` is the installation folder. Every folder the copy writes into is noted
+    // before the walk can meet it.
+    void copyTree(const Folder& source, const fs::path& sourcePath, const Folder& target,
+                  const fs::path& targetPath) {
+        if (noteDestination(target, targetPath) && enterFolder(source, sourcePath, targetPath)) {
+            copyContents(source, sourcePath, target, targetPath);
             m_openFolders.pop_back();
+        }
+    }
+
+private:
+    void copyContents(const Folder& source, const fs::path& sourcePath, const Folder& target,
+                      const fs::path& targetPath) {
+        std::vector<Entry> entries;
+        std::error_code error;
+        if (!source.list(entries, error)) {
+            report(failure("cannot read folder", sourcePath, error));
             return;
         }
-        const DestinationNames existing(destinationFd);
-        for (const FolderEntry& entry : entries) {
-            const std::string& target = existing.match(entry.name);
-            if (entry.folder) {
-                copyFolder(sourceFd, source / entry.name, entry.name, destinationFd,
-                           destination / target, target);
-            } else {
-                copyFile(sourceFd, source / entry.name, entry.name, destinationFd,
-                         destination / target, target);
+        const DestinationNames existing(target);
+        for (const Entry& entry : entries) {
+            const std::string* present = existing.match(entry.name);
+            const std::string& name = present != nullptr ? *present : entry.name;
+            const fs::path from = sourcePath / pathFromUtf8(entry.name);
+            const fs::path to = targetPath / pathFromUtf8(name);
+            switch (entry.kind) {
+            case Kind::Folder:
+                copyFolder(source, from, entry.name, target, to, name);
+                break;
+            case Kind::Other:
+                report(failure("not a regular file or folder, not copied", from, to,
+                               errorCode(std::errc::not_supported)));
+                advance();
+                break;
+            case Kind::File:
+            case Kind::Unknown: // opening it tells what is wrong
+                if (!replaceFile(source, entry.name, target, name, present != nullptr, error)) {
+                    report(failure("cannot copy file", from, to, error));
+                }
+                advance();
+                break;
             }
+        }
+    }
+
+    void copyFolder(const Folder& sourceParent, const fs::path& from, const std::string& fromName,
+                    const Folder& targetParent, const fs::path& to, const std::string& toName) {
+        std::error_code error;
+        const Folder source = sourceParent.openFolder(fromName, error);
+        if (!source.isOpen()) {
+            report(failure("cannot read folder", from, error));
+            return;
+        }
+        if (!enterFolder(source, from, to)) {
+            return;
+        }
+        const Folder target = targetParent.makeFolder(toName, error);
+        if (!target.isOpen()) {
+            report(failure("cannot create folder", to, error));
+        } else if (noteDestination(target, to)) {
+            copyContents(source, from, target, to);
         }
         m_openFolders.pop_back();
     }
 
-private:
-    void copyFolder(int sourceParent, const fs::path& from, const std::string& fromName,
-                    int destinationParent, const fs::path& to, const std::string& toName) {
-        if (::mkdirat(destinationParent, toName.c_str(), 0777) != 0 && errno != EEXIST) {
-            report(failure("cannot create folder", to, errno));
-            return;
-        }
-        Descriptor target(
-            ::openat(destinationParent, toName.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-        if (!target.valid()) {
-            report(failure("cannot create folder", to, errno));
-            return;
-        }
-        Descriptor source(
-            ::openat(sourceParent, fromName.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-        if (!source.valid()) {
-            report(failure("cannot read folder", from, errno));
-            return;
-        }
-        copyContents(source.get(), from, target.get(), to);
-    }
-
-    // A folder link back into the package would make the copy endless: a folder that is
-    // already being copied further up is reported and skipped.
-    bool enterFolder(int folderFd, const fs::path& path) {
-        struct stat status {};
-        if (::fstat(folderFd, &status) != 0) {
-            report(failure("cannot read folder", path, errno));
+    bool noteDestination(const Folder& target, const fs::path& path) {
+        std::error_code error;
+        const Identity identity = target.identity(error);
+        if (error) {
+            report(failure("cannot create folder", path, error));
             return false;
         }
-        const FolderIdentity identity{status.st_dev, status.st_ino};
-        for (const FolderIdentity& open : m_openFolders) {
+        m_destinations.insert(identity);
+        return true;
+    }
+
+    // A folder the copy writes into is not copied: an installation folder inside the
+    // package would otherwise receive itself, level upon level. A folder link back into
+    // the package would make the walk endless: a folder that is already being copied
+    // further up is not entered again. Both are logged; on true the folder is entered
+    // and must be left with m_openFolders.pop_back().
+    bool enterFolder(const Folder& folder, const fs::path& path, const fs::path& targetPath) {
+        std::error_code error;
+        const Identity identity = folder.identity(error);
+        if (error) {
+            report(failure("cannot read folder", path, error));
+            return false;
+        }
+        if (m_destinations.count(identity) != 0) {
+            report(failure("cannot copy the installation folder into itself", path, targetPath,
+                           errorCode(std::errc::invalid_argument)));
+            return false;
+        }
+        for (const Identity& open : m_openFolders) {
             if (open == identity) {
-                report(failure("folder is inside itself", path, ELOOP));
+                report(failure("folder is inside itself", path,
+                               errorCode(std::errc::too_many_symbolic_link_levels)));
                 return false;
             }
         }
@@ -261,86 +230,110 @@ private:
         return true;
     }
 
-    void copyFile(int sourceParent, const fs::path& from, const std::string& fromName,
-                  int destinationParent, const fs::path& to, const std::string& toName) {
-        if (!copyOneFile(sourceParent, fromName, destinationParent, toName)) {
-            report(failure("cannot copy file", from, to, errno));
+    // A file that replaces one is written beside it under a temporary name and renamed
+    // over it when complete; on failure the temporary file goes and what was installed
+    // stays. A file of a new name is written under that name at once (one rename less for
+    // each of thousands of files) and removed again on failure, so that no part of it is
+    // left either.
+    bool replaceFile(const Folder& sourceFolder, const std::string& fromName,
+                     const Folder& targetFolder, const std::string& toName, bool replacing,
+                     std::error_code& error) {
+        const filetree::SourceFile source =
+            filetree::SourceFile::open(sourceFolder, fromName, error);
+        if (!source.isOpen()) {
+            return false;
         }
+        if (!replacing) {
+            filetree::NewFile file =
+                filetree::NewFile::create(targetFolder, toName, source, nullptr, error);
+            if (file.isOpen()) {
+                if (file.fill(source, error) && file.close(error)) {
+                    return true;
+                }
+                targetFolder.removeFile(toName);
+                return false;
+            }
+            if (error != std::errc::file_exists) {
+                return false;
+            }
+            // Made by somebody else since the folder was listed: replaced like any other.
+        }
+        std::string temporary;
+        filetree::NewFile file;
+        for (int attempt = 0; !file.isOpen(); ++attempt) {
+            temporary = ".P_Update-" + m_token + "-" + std::to_string(++m_temporaries) + ".tmp";
+            file = filetree::NewFile::create(targetFolder, temporary, source, &toName, error);
+            if (!file.isOpen() && (error != std::errc::file_exists || attempt == 100)) {
+                return false;
+            }
+        }
+        if (file.fill(source, error) && file.close(error) &&
+            targetFolder.rename(temporary, toName, error)) {
+            return true;
+        }
+        targetFolder.removeFile(temporary);
+        return false;
+    }
+
+    void advance() {
         m_progress.setPosition(++m_copied);
         m_progress.repaint();
     }
 
-    // False with errno set on failure.
-    static bool copyOneFile(int sourceParent, const std::string& fromName, int destinationParent,
-                            const std::string& toName) {
-        Descriptor in(::openat(sourceParent, fromName.c_str(), O_RDONLY | O_CLOEXEC));
-        struct stat status {};
-        if (!in.valid() || ::fstat(in.get(), &status) != 0) {
-            return false;
-        }
-        if (!S_ISREG(status.st_mode)) {
-            errno = EINVAL; // a device or pipe in the package is no program file
-            return false;
-        }
-        Descriptor out(::openat(destinationParent, toName.c_str(),
-                                O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, status.st_mode & 07777));
-        if (!out.valid() || !copyBytes(in.get(), out.get(), status.st_size)) {
-            return false;
-        }
-        // Keep the file's times, as a copy by the platform's shell does.
-        const timespec times[2] = {status.st_atim, status.st_mtim};
-        ::futimens(out.get(), times);
-        return out.close();
-    }
-
     void report(const std::string& message) { m_run.WriteExceptionLog(message); }
-
-    struct FolderIdentity {
-        dev_t device;
-        ino_t inode;
-        bool operator==(const FolderIdentity&) const = default;
-    };
 
     UpgradeRun& m_run;
     Progress& m_progress;
+    std::string m_token;
+    std::uint64_t m_temporaries = 0;
     std::int64_t m_copied = 0;
-    std::vector<FolderIdentity> m_openFolders; // source folders from the top to here
+    std::vector<Identity> m_openFolders; // source folders from the top to here
+    std::unordered_set<Identity, IdentityHash> m_destinations; // folders written into
 };
 
 } // namespace
 
 void UpgradeRun::CopyProgramFiles() {
     const RunRecords::Step copying(m_records, LogRecordKind::Copy);
-    fs::path source;
-    if (!findFolder(m_programFolder, kProgramFilesFolder, source)) {
+    fs::path sourcePath;
+    if (!m_paths.findFolder(m_programFolder, kProgramFilesFolder, sourcePath)) {
         return;
     }
     // The installation folder is used exactly as typed.
-    const fs::path destination(m_settings.installFolder);
+    const fs::path destination = pathFromUtf8(m_settings.installFolder);
     if (m_settings.installFolder.empty()) {
         WriteExceptionLog("cannot copy program files: the installation folder is empty");
         return;
     }
 
+    std::error_code created;
+    fs::create_directories(destination, created);
+    std::error_code error;
+    const Folder target = Folder::open(destination, error);
+    const Folder source = target.isOpen() ? Folder::open(sourcePath, error) : Folder();
+    Identity destinationIdentity;
+    if (target.isOpen()) {
+        std::error_code ignored; // the copy reports it when it notes the folder
+        destinationIdentity = target.identity(ignored);
+    }
+
     std::unique_ptr<Progress> progress = m_person.openProgress();
-    progress->setMaximum(countFiles(source));
+    progress->setMaximum(source.isOpen() ? FileCount(destinationIdentity).count(source) : 0);
     progress->setText(text::kCopying);
     progress->setPosition(0);
     progress->repaint();
 
-    std::error_code error;
-    fs::create_directories(destination, error);
-    Descriptor target(::open(destination.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    Descriptor from(::open(source.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!target.valid()) {
-        WriteExceptionLog(failure("cannot create installation folder", destination,
-                                  error ? error.value() : errno));
-    } else if (!from.valid()) {
-        WriteExceptionLog(failure("cannot read folder", source, errno));
+    if (!target.isOpen()) {
+        WriteExceptionLog(
+            failure("cannot create installation folder", destination, created ? created : error));
+    } else if (!source.isOpen()) {
+        WriteExceptionLog(failure("cannot read folder", sourcePath, error));
     } else {
-        TreeCopy(*this, *progress).copyContents(from.get(), source, target.get(), destination);
+        TreeCopy(*this, *progress).copyTree(source, sourcePath, target, destination);
     }
     progress->close();
+    // The copy may have changed any folder, the package's among them.
+    m_paths.forget();
 }
 
 } // namespace pupdate

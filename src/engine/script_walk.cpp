@@ -71,7 +71,7 @@ bool UpgradeRun::planUpdateList(std::vector<UpdateEntryPlan>& plan, std::string&
         }
         UpdateEntryPlan step{
             entry.kind,
-            resolveCaseInsensitive(m_programFolder, std::string(kScriptFolder) + "\\" + entry.file),
+            m_paths.resolve(m_programFolder, std::string(kScriptFolder) + "\\" + entry.file),
             {}};
         const std::string shown = pathToUtf8(step.path);
         if (entry.kind == kServerSideMode) {

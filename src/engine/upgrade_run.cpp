@@ -3,6 +3,7 @@
 #include "connections.h"
 #include "exception_log.h"
 #include "path_resolve.h"
+#include "run_lock.h"
 #include "update_package.h"
 
 #include <cstdlib>
@@ -17,6 +18,21 @@ UpgradeRun::UpgradeRun(Person& person, std::filesystem::path programFolder)
 
 RunOutcome UpgradeRun::Bt_OkClick() {
     m_records.clear();
+    // One run per package at a time, held from here to the end of the run.
+    const RunLock lock(m_programFolder);
+    if (lock.state() == RunLock::State::Busy) {
+        m_person.inform(text::kAlreadyRunning);
+        return RunOutcome::AlreadyRunning;
+    }
+    if (lock.state() == RunLock::State::Unavailable) {
+        // A file system that cannot lock (some network shares) is no reason to refuse
+        // the run; it goes on unguarded, and says so in the log when it can.
+        try {
+            WriteExceptionLog(lock.error());
+        } catch (const std::exception&) {
+        }
+    }
+    m_paths.forget(); // what an earlier run from this window listed may have changed
     if (!CheckInput()) {
         return RunOutcome::InputRejected;
     }
@@ -35,14 +51,14 @@ RunOutcome UpgradeRun::Bt_OkClick() {
     std::filesystem::path folder;
     if (!m_person.confirm(text::kConfirmClosed)) {
         outcome = RunOutcome::Declined;
-    } else if (!findFolder(m_programFolder, kProgramFilesFolder, folder) &&
-               !findFolder(m_programFolder, kScriptFolder, folder)) {
+    } else if (!m_paths.findFolder(m_programFolder, kProgramFilesFolder, folder) &&
+               !m_paths.findFolder(m_programFolder, kScriptFolder, folder)) {
         m_person.inform(text::kNoPackage);
         outcome = RunOutcome::NoPackage;
     } else {
         // Each folder is looked up afresh: the package folder is the operator's, not ours.
-        const bool copies = findFolder(m_programFolder, kProgramFilesFolder, folder);
-        const bool appliesScripts = findFolder(m_programFolder, kScriptFolder, folder) &&
+        const bool copies = m_paths.findFolder(m_programFolder, kProgramFilesFolder, folder);
+        const bool appliesScripts = m_paths.findFolder(m_programFolder, kScriptFolder, folder) &&
                                     !trimBlanks(m_updateFiles).empty();
         // Nothing is copied or begun for a package that cannot succeed.
         if (!CheckUpdatePackage(copies, appliesScripts)) {
@@ -85,6 +101,7 @@ int unattendedExitStatus(RunOutcome outcome) {
         return 0;
     case RunOutcome::Declined:
         return 2;
+    case RunOutcome::AlreadyRunning:
     case RunOutcome::InputRejected:
     case RunOutcome::ConnectionFailed:
     case RunOutcome::NoPackage:

@@ -5,6 +5,7 @@
 
 #include "connections.h"
 #include "odbc.h"
+#include "path_resolve.h"
 #include "person.h"
 #include "run_report.h"
 #include "update_package.h"
@@ -28,6 +29,7 @@ struct RunSettings {
 
 // How a run ended; decides the exit status of an unattended run.
 enum class RunOutcome {
+    AlreadyRunning,   // another run holds the package; nothing happened
     InputRejected,    // CheckInput failed; nothing else happened
     ConnectionFailed, // OpenDatabase returned false
     PackageRejected,  // Update.ini could not be read, or its list is not valid text
@@ -57,6 +59,8 @@ inline constexpr const char* kStatusDone = "更新成功！";
 inline constexpr const char* kFinished = "升级完毕！";
 inline constexpr const char* kFailed = "升级处理失败！";
 inline constexpr const char* kCopying = "正在复制程序文件";
+inline constexpr const char* kAlreadyRunning =
+    "对不起!另一个升级程序正在使用这个升级包,请等它结束后再试!";
 } // namespace text
 
 class UpgradeRun {
@@ -121,6 +125,7 @@ private:
     std::string m_connStr;
     std::string m_openedDatabase; // the database name both connections were opened with
     RunRecords m_records;
+    PathResolver m_paths;         // package names; each folder listed once per run
     odbc::Connection m_adoconn;   // carries the run's transaction
     odbc::Connection m_adoconn1;  // server-side script calls, outside the transaction
     TransactionProof m_transactionProof;

@@ -3,6 +3,7 @@
 #include "path_resolve.h"
 
 #include "ascii_case.h"
+#include "utf8_path.h"
 
 #include <algorithm>
 #include <system_error>
@@ -32,49 +33,67 @@ std::vector<std::string_view> splitComponents(std::string_view relative) {
     return parts;
 }
 
+} // namespace
+
+const PathResolver::Listing& PathResolver::listing(const fs::path& folder) {
+    auto found = m_listings.find(folder.native());
+    if (found != m_listings.end()) {
+        return found->second;
+    }
+    // A folder that cannot be read has no names to fold; exact names are still found.
+    Listing names;
+    std::error_code error;
+    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+        const std::string name = pathToUtf8(it->path().filename());
+        names[foldAsciiCase(name)].push_back(name);
+    }
+    for (auto& [folded, spellings] : names) {
+        std::sort(spellings.begin(), spellings.end());
+    }
+    return m_listings.emplace(folder.native(), std::move(names)).first->second;
+}
+
 // Entries of `folder` whose names equal `name` without regard to ASCII letter case, the
 // exact spelling first and the others in name order, so that the choice does not depend
 // on the order the file system lists them in.
-std::vector<fs::path> caseMatches(const fs::path& folder, std::string_view name) {
+std::vector<fs::path> PathResolver::matches(const fs::path& folder, std::string_view name) {
     std::vector<fs::path> found;
     std::error_code error;
-    const fs::path exact = folder / std::string(name);
+    const fs::path exact = folder / pathFromUtf8(name);
     if (fs::exists(fs::symlink_status(exact, error))) {
         found.push_back(exact);
     }
-    std::vector<fs::path> others;
-    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
-        const std::string entryName = it->path().filename().string();
-        if (entryName != name && equalsIgnoringAsciiCase(entryName, name)) {
-            others.push_back(it->path());
+    const Listing& names = listing(folder);
+    const auto group = names.find(foldAsciiCase(name));
+    if (group != names.end()) {
+        for (const std::string& spelling : group->second) {
+            if (spelling != name) {
+                found.push_back(folder / pathFromUtf8(spelling));
+            }
         }
     }
-    std::sort(others.begin(), others.end());
-    found.insert(found.end(), others.begin(), others.end());
     return found;
 }
 
-} // namespace
-
-fs::path resolveCaseInsensitive(const fs::path& base, std::string_view relative) {
+fs::path PathResolver::resolve(const fs::path& base, std::string_view relative) {
     fs::path result = base;
     bool onDisk = true;
     for (const std::string_view part : splitComponents(relative)) {
         if (onDisk && part != "..") {
-            const std::vector<fs::path> matches = caseMatches(result, part);
-            if (!matches.empty()) {
-                result = matches.front();
+            const std::vector<fs::path> found = matches(result, part);
+            if (!found.empty()) {
+                result = found.front();
                 continue;
             }
             onDisk = false;
         }
-        result /= std::string(part);
+        result /= pathFromUtf8(part);
     }
     return result;
 }
 
-bool findFolder(const fs::path& base, std::string_view name, fs::path& found) {
-    for (const fs::path& candidate : caseMatches(base, name)) {
+bool PathResolver::findFolder(const fs::path& base, std::string_view name, fs::path& found) {
+    for (const fs::path& candidate : matches(base, name)) {
         std::error_code error;
         if (fs::is_directory(candidate, error)) {
             found = candidate;
@@ -82,6 +101,14 @@ bool findFolder(const fs::path& base, std::string_view name, fs::path& found) {
         }
     }
     return false;
+}
+
+fs::path resolveCaseInsensitive(const fs::path& base, std::string_view relative) {
+    return PathResolver().resolve(base, relative);
+}
+
+bool findFolder(const fs::path& base, std::string_view name, fs::path& found) {
+    return PathResolver().findFolder(base, name, found);
 }
 
 } // namespace pupdate

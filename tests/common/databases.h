@@ -58,9 +58,14 @@ public:
 
     ~PostgresCluster();
 
-    // Makes a stopped cluster with the login in place at `target`, which the test
-    // programs of one run copy instead of running initdb each.
-    static void makeTemplate(const std::filesystem::path& target);
+    // Makes a stopped cluster with the login in place, which the test programs of one run
+    // copy instead of running initdb each, in a fresh folder of its own under /tmp that
+    // the postgres user can reach; returns the folder.
+    static std::filesystem::path makeTemplate();
+    // The template folder named in the file `location`; empty when there is none.
+    static std::filesystem::path readTemplateLocation(const std::filesystem::path& location);
+    // Removes the template folder named in `location`, and that file.
+    static void removeTemplate(const std::filesystem::path& location);
 
 private:
     explicit PostgresCluster(bool fromTemplate);

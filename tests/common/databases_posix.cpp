@@ -165,9 +165,11 @@ PostgresCluster& PostgresCluster::instance() {
 
 namespace {
 
-// A fresh folder under /tmp that the postgres system user owns.
-fs::path makeClusterFolder() {
-    std::string pattern = "/tmp/p_update_pg_XXXXXX";
+// A fresh folder under /tmp that the postgres system user owns, so that the server can
+// reach it wherever the tests themselves live (a home folder, a private temporary
+// folder of mode 0700).
+fs::path makeServerFolder(const char* prefix) {
+    std::string pattern = std::string("/tmp/") + prefix + "XXXXXX";
     if (::mkdtemp(pattern.data()) == nullptr) {
         throw std::system_error(errno, std::generic_category(), "mkdtemp");
     }
@@ -181,6 +183,10 @@ fs::path makeClusterFolder() {
         }
     }
     return pattern;
+}
+
+fs::path makeClusterFolder() {
+    return makeServerFolder("p_update_pg_");
 }
 
 // Points the cluster's socket at its own folder; the last setting in the file wins.
@@ -214,40 +220,58 @@ void initialiseCluster(const fs::path& folder) {
 }
 
 // The cluster made once per test run by the postgres_template test, when it is there:
-// copying it is much faster than initdb in every test process.
+// copying it is much faster than initdb in every test process. That test writes where
+// it is into a file of the build folder.
 fs::path templateFolder() {
-#ifdef P_UPDATE_PG_TEMPLATE_DIR
-    const fs::path folder = P_UPDATE_PG_TEMPLATE_DIR;
+#ifdef P_UPDATE_PG_TEMPLATE_LOCATION
+    const fs::path folder = PostgresCluster::readTemplateLocation(P_UPDATE_PG_TEMPLATE_LOCATION);
     std::error_code error;
-    if (fs::exists(folder / "data" / "PG_VERSION", error)) {
+    if (!folder.empty() && fs::exists(folder / "data" / "PG_VERSION", error)) {
         return folder;
     }
 #endif
     return {};
 }
 
+constexpr const char* kTemplatePrefix = "p_update_pg_template_";
+
 } // namespace
 
-void PostgresCluster::makeTemplate(const fs::path& target) {
+fs::path PostgresCluster::makeTemplate() {
     PostgresCluster cluster(false);
     cluster.stopCleanly();
-    // Built beside the target and renamed, so a test never copies half a template.
-    const fs::path staging = target.string() + ".new";
-    std::error_code ignored;
-    fs::remove_all(staging, ignored);
-    fs::create_directories(staging);
-    if (runningAsRoot()) {
-        const passwd* user = ::getpwnam(kSystemUser);
-        if (user == nullptr || ::chown(staging.c_str(), user->pw_uid, user->pw_gid) != 0) {
-            throw std::runtime_error("cannot hand the template folder to the postgres user");
-        }
-    }
-    if (run({"cp", "-a", (cluster.m_folder / "data").string(), staging.string()},
+    const fs::path folder = makeServerFolder(kTemplatePrefix);
+    if (run({"cp", "-a", (cluster.m_folder / "data").string(), folder.string()},
             cluster.m_folder / "setup.log") != 0) {
-        throw std::runtime_error("cannot copy the template cluster");
+        std::error_code ignored;
+        fs::remove_all(folder, ignored);
+        throw std::runtime_error("cannot copy the template cluster:\n" +
+                                 readText(cluster.m_folder / "setup.log"));
     }
-    fs::remove_all(target, ignored);
-    fs::rename(staging, target);
+    return folder;
+}
+
+fs::path PostgresCluster::readTemplateLocation(const fs::path& location) {
+    std::string text = readText(location);
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) {
+        text.pop_back();
+    }
+    // Only a folder this code makes is ever taken, or removed.
+    const fs::path folder = text;
+    if (folder.parent_path() != "/tmp" ||
+        folder.filename().string().rfind(kTemplatePrefix, 0) != 0) {
+        return {};
+    }
+    return folder;
+}
+
+void PostgresCluster::removeTemplate(const fs::path& location) {
+    const fs::path folder = readTemplateLocation(location);
+    std::error_code ignored;
+    if (!folder.empty()) {
+        fs::remove_all(folder, ignored);
+    }
+    fs::remove(location, ignored);
 }
 
 PostgresCluster::PostgresCluster(bool fromTemplate) : m_folder(makeClusterFolder()) {

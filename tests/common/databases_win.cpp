@@ -48,7 +48,15 @@ void PostgresCluster::stopCleanly() {
     stop();
 }
 
-void PostgresCluster::makeTemplate(const std::filesystem::path&) {
+std::filesystem::path PostgresCluster::makeTemplate() {
+    throw std::logic_error("the host makes the PostgreSQL cluster of the Windows tests");
+}
+
+std::filesystem::path PostgresCluster::readTemplateLocation(const std::filesystem::path&) {
+    throw std::logic_error("the host makes the PostgreSQL cluster of the Windows tests");
+}
+
+void PostgresCluster::removeTemplate(const std::filesystem::path&) {
     throw std::logic_error("the host makes the PostgreSQL cluster of the Windows tests");
 }
 

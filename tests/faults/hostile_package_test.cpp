@@ -293,6 +293,73 @@ TEST_F(HostilePackageTest, FolderLinkBackIntoTheProgramFilesEndsAtTheLinkLimit) 
     EXPECT_EQ(readFile(folder.install() / "app.dll"), "new");
 }
 
+TEST_F(HostilePackageTest, NamedPipeInTheProgramFilesIsLoggedAndSkipped) {
+    folder.writeProgramFile("a.dll", "new a");
+    folder.writeProgramFile("z.dll", "new z");
+    ASSERT_EQ(::mkfifo((folder.package() / "UpdatePro" / "pipe.dll").c_str(), 0644), 0);
+    // Through a link too, taken for what it leads to.
+    fs::create_symlink("pipe.dll", folder.package() / "UpdatePro" / "linked.dll");
+
+    // Opening a pipe for reading waits for a writer: a run that does hangs.
+    const ProgramResult result =
+        runProgram(program, database->odbcTemplate(), dir / "process",
+                   {folder.install().string(), database->name()}, "y\n", std::chrono::seconds(60));
+    expectNoCrash(result);
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(readFile(folder.install() / "a.dll"), "new a");
+    EXPECT_EQ(readFile(folder.install() / "z.dll"), "new z");
+    EXPECT_FALSE(fs::exists(fs::symlink_status(folder.install() / "pipe.dll")));
+    EXPECT_FALSE(fs::exists(fs::symlink_status(folder.install() / "linked.dll")));
+    const std::string log = folder.log();
+    EXPECT_NE(log.find("not a regular file or folder, not copied: Operation not supported [" +
+                       (folder.package() / "UpdatePro" / "pipe.dll").string() + "]"),
+              std::string::npos)
+        << log;
+    EXPECT_NE(log.find("linked.dll"), std::string::npos) << log;
+}
+
+// The installation folder lies inside UpdatePro, or UpdatePro holds a link to it.
+class InstallationInsideTheProgramFilesTest : public HostilePackageTest,
+                                              public ::testing::WithParamInterface<bool> {};
+
+TEST_P(InstallationInsideTheProgramFilesTest, IsNotCopiedIntoItselfAndTheRestIs) {
+    const bool throughLink = GetParam();
+    folder.writeProgramFile("app.dll", "new");
+    folder.writeProgramFile("sub/b.dll", "new b");
+    fs::path install = folder.package() / "UpdatePro" / "sub" / "install";
+    if (throughLink) {
+        install = folder.install();
+        fs::create_directories(install);
+        fs::create_directory_symlink(install, folder.package() / "UpdatePro" / "current");
+    }
+    writeFile(install / "old.dll", "old");
+
+    const ProgramResult result =
+        runProgram(program, database->odbcTemplate(), dir / "process",
+                   {install.string(), database->name()}, "y\n", std::chrono::seconds(120));
+    expectNoCrash(result);
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(readFile(install / "app.dll"), "new");
+    EXPECT_EQ(readFile(install / "sub" / "b.dll"), "new b");
+    EXPECT_EQ(readFile(install / "old.dll"), "old");
+    // Nothing of the installation folder was copied into it.
+    std::size_t files = 0;
+    for (const auto& entry : fs::recursive_directory_iterator(install)) {
+        files += entry.is_regular_file() ? 1 : 0;
+    }
+    EXPECT_EQ(files, 3u) << "files below " << install;
+    EXPECT_FALSE(fs::exists(install / "sub" / "install"));
+    EXPECT_FALSE(fs::exists(install / "current"));
+    EXPECT_NE(folder.log().find("cannot copy the installation folder into itself"),
+              std::string::npos)
+        << folder.log();
+}
+
+INSTANTIATE_TEST_SUITE_P(Ways, InstallationInsideTheProgramFilesTest, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                             return info.param ? "ThroughALink" : "Directly";
+                         });
+
 TEST_F(HostilePackageTest, SameScriptTwiceRunsTwice) {
     folder.writeUpdateList("a.sql:IsAccess,A.SQL:IsAccess");
     folder.writeScript("a.sql", "insert into t values (1, 'a')\r\n"

@@ -22,13 +22,17 @@ ProgramProcess::ProgramProcess(fs::path program, std::string odbcTemplate, fs::p
 }
 
 ProgramProcess::~ProgramProcess() {
+    if (m_input >= 0) {
+        ::close(m_input);
+    }
     if (m_pid > 0 && !m_ended) {
         ::kill(m_pid, SIGKILL);
         ::waitpid(m_pid, nullptr, 0);
     }
 }
 
-void ProgramProcess::start(const std::vector<std::string>& arguments, const std::string& input) {
+void ProgramProcess::start(const std::vector<std::string>& arguments, const std::string& input,
+                           ProgramStreams streams) {
     writeFile(m_scratch / "stdin", input);
     std::vector<std::string> argv{m_program.string()};
     argv.insert(argv.end(), arguments.begin(), arguments.end());
@@ -40,14 +44,27 @@ void ProgramProcess::start(const std::vector<std::string>& arguments, const std:
     const std::string in = (m_scratch / "stdin").string();
     const std::string out = (m_scratch / "stdout").string();
     const std::string err = (m_scratch / "stderr").string();
+    int inputPipe[2] = {-1, -1};
+    if (streams.inputLater && ::pipe2(inputPipe, O_CLOEXEC) != 0) {
+        throw std::system_error(errno, std::generic_category(), "pipe");
+    }
+    int outputPipe[2] = {-1, -1};
+    if (streams.output == ProgramStreams::Output::BrokenPipe) {
+        if (::pipe2(outputPipe, O_CLOEXEC) != 0) {
+            throw std::system_error(errno, std::generic_category(), "pipe");
+        }
+        ::close(outputPipe[0]); // nobody will ever read
+    }
 
     m_pid = ::fork();
     if (m_pid < 0) {
         throw std::system_error(errno, std::generic_category(), "fork");
     }
     if (m_pid == 0) {
-        const int inFd = ::open(in.c_str(), O_RDONLY);
-        const int outFd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int inFd = streams.inputLater ? inputPipe[0] : ::open(in.c_str(), O_RDONLY);
+        const int outFd = streams.output == ProgramStreams::Output::BrokenPipe
+                              ? outputPipe[1]
+                              : ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         const int errFd = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         if (inFd < 0 || outFd < 0 || errFd < 0) {
             ::_exit(126);
@@ -56,6 +73,11 @@ void ProgramProcess::start(const std::vector<std::string>& arguments, const std:
         ::dup2(outFd, 1);
         ::dup2(errFd, 2);
         ::closefrom(3);
+        if (streams.output == ProgramStreams::Output::Closed) {
+            ::close(1);
+        }
+        // What a shell gives a program, whatever this test program does with the signal.
+        ::signal(SIGPIPE, SIG_DFL);
         // The console front end, whatever display the tests may have.
         ::unsetenv("DISPLAY");
         ::unsetenv("WAYLAND_DISPLAY");
@@ -64,6 +86,38 @@ void ProgramProcess::start(const std::vector<std::string>& arguments, const std:
         ::execv(pointers[0], pointers.data());
         ::_exit(127);
     }
+    if (streams.inputLater) {
+        ::close(inputPipe[0]);
+        m_input = inputPipe[1];
+    }
+    if (outputPipe[1] >= 0) {
+        ::close(outputPipe[1]);
+    }
+}
+
+void ProgramProcess::answer(const std::string& input) {
+    // A program that has already ended must not end this test program with SIGPIPE.
+    struct sigaction ignore {};
+    struct sigaction previous {};
+    ignore.sa_handler = SIG_IGN;
+    ::sigaction(SIGPIPE, &ignore, &previous);
+    for (std::size_t written = 0; written < input.size();) {
+        const ssize_t put = ::write(m_input, input.data() + written, input.size() - written);
+        if (put < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            break; // the program is gone; wait() tells the rest
+        }
+        written += static_cast<std::size_t>(put);
+    }
+    ::sigaction(SIGPIPE, &previous, nullptr);
+    ::close(m_input);
+    m_input = -1;
+}
+
+std::string ProgramProcess::outputSoFar() const {
+    return readFile(m_scratch / "stdout");
 }
 
 bool ProgramProcess::running() {

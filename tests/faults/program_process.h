@@ -19,6 +19,18 @@ struct ProgramResult {
     std::string err;   // standard error
 };
 
+// How the program's standard streams are set up besides the defaults (input from a file
+// written before the start, output and errors into files).
+struct ProgramStreams {
+    // Input is a pipe that stays open, empty, until answer() writes to it.
+    bool inputLater = false;
+    enum class Output {
+        File,       // into a file, read by wait()
+        Closed,     // no standard output at all
+        BrokenPipe, // a pipe whose reading end is closed before the start
+    } output = Output::File;
+};
+
 class ProgramProcess {
 public:
     // `program` is the copy of P_Update inside the package; `odbcTemplate` goes to
@@ -29,7 +41,12 @@ public:
     ProgramProcess(const ProgramProcess&) = delete;
     ProgramProcess& operator=(const ProgramProcess&) = delete;
 
-    void start(const std::vector<std::string>& arguments, const std::string& input);
+    void start(const std::vector<std::string>& arguments, const std::string& input,
+               ProgramStreams streams = {});
+    // Writes to the input of a start with `inputLater` and closes it.
+    void answer(const std::string& input);
+    // What the program has written to standard output so far.
+    std::string outputSoFar() const;
     bool running();
     // Waits for the end, at most `limit`; kills the process when it is over.
     ProgramResult wait(std::chrono::seconds limit);
@@ -39,6 +56,7 @@ private:
     std::string m_odbcTemplate;
     std::filesystem::path m_scratch;
     pid_t m_pid = -1;
+    int m_input = -1; // writing end of the input pipe
     int m_rawStatus = 0;
     bool m_ended = false;
 };

@@ -4,7 +4,10 @@
 #include "code_page.h"
 #include "run_fixture.h"
 
+#include <chrono>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace pupdate::testing {
 namespace {
@@ -206,6 +209,41 @@ TEST_F(CopyTest, CreatesMissingFoldersReplacesFilesAndKeepsOthers) {
     EXPECT_EQ(person.eventsWithPrefix("progress:max:"), std::vector<std::string>{"3"});
     EXPECT_EQ(person.eventsWithPrefix("progress:pos:").back(), "3");
     EXPECT_EQ(person.openProgressCount, 0);
+}
+
+TEST_F(CopyTest, ReplacedFileKeepsItsOwnerAndModeAndEveryCopyTakesTheSourceTime) {
+    const fs::path program = folder.package() / "UpdatePro";
+    folder.writeProgramFile("app.dll", "new");
+    folder.writeProgramFile("tool.sh", "#!/bin/sh\n");
+    fs::permissions(program / "tool.sh", fs::perms(0755));
+    const auto time = fs::file_time_type::clock::now() - std::chrono::hours(24 * 400);
+    fs::last_write_time(program / "app.dll", time);
+    fs::last_write_time(program / "tool.sh", time);
+    writeFile(folder.install() / "app.dll", "old");
+    fs::permissions(folder.install() / "app.dll", fs::perms(0604));
+    // Owned by somebody else, where this process may hand it over.
+    const bool root = ::geteuid() == 0;
+    if (root) {
+        ASSERT_EQ(::chown((folder.install() / "app.dll").c_str(), 65534, 65534), 0);
+    }
+    const mode_t mask = ::umask(022);
+    ::umask(mask);
+
+    run.CopyProgramFiles();
+    EXPECT_TRUE(folder.log().empty()) << folder.log();
+    EXPECT_EQ(readFile(folder.install() / "app.dll"), "new");
+    struct stat status {};
+    ASSERT_EQ(::stat((folder.install() / "app.dll").c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 07777, 0604u);
+    if (root) {
+        EXPECT_EQ(status.st_uid, 65534u);
+        EXPECT_EQ(status.st_gid, 65534u);
+    }
+    EXPECT_EQ(fs::last_write_time(folder.install() / "app.dll"), time);
+    // A new file gets the source's mode as any new file does, less the umask.
+    EXPECT_EQ(fs::status(folder.install() / "tool.sh").permissions(), fs::perms(0755 & ~mask));
+    EXPECT_EQ(fs::last_write_time(folder.install() / "tool.sh"), time);
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder.install()), fs::directory_iterator()), 2);
 }
 
 TEST_F(CopyTest, ExistingFoldersAreMatchedWithoutRegardToLetterCase) {

@@ -76,6 +76,26 @@ TEST(PathResolveTest, ChineseNamesAreMatchedByteForByte) {
               dir / "UpdateSql" / "工资Update.sql");
 }
 
+TEST(PathResolveTest, ResolverListsEachFolderOnceUntilItForgets) {
+    TempDir dir;
+    writeFile(dir / "UpdateSql" / "a.sql", "1");
+    PathResolver paths;
+    EXPECT_EQ(paths.resolve(dir.path(), "updatesql\\A.SQL"), dir / "UpdateSql" / "a.sql");
+    // Made after its folder was listed: found when spelt exactly, not by folding.
+    writeFile(dir / "UpdateSql" / "B.sql", "2");
+    EXPECT_EQ(paths.resolve(dir.path(), "UPDATESQL\\B.sql"), dir / "UpdateSql" / "B.sql");
+    EXPECT_EQ(paths.resolve(dir.path(), "UPDATESQL\\b.sql"), dir / "UpdateSql" / "b.sql");
+    fs::path found;
+    fs::create_directory(dir / "UPDATEPRO");
+    EXPECT_FALSE(paths.findFolder(dir.path(), "UpdatePro", found));
+    paths.forget();
+    EXPECT_EQ(paths.resolve(dir.path(), "UPDATESQL\\b.sql"), dir / "UpdateSql" / "B.sql");
+    EXPECT_TRUE(paths.findFolder(dir.path(), "UpdatePro", found));
+    // A single lookup lists afresh.
+    writeFile(dir / "UpdateSql" / "C.sql", "3");
+    EXPECT_EQ(resolveCaseInsensitive(dir.path(), "updatesql\\c.sql"), dir / "UpdateSql" / "C.sql");
+}
+
 TEST(PathResolveTest, ProgramFolderHoldsTheRunningTest) {
     const fs::path folder = programFolder();
     EXPECT_TRUE(folder.is_absolute());

@@ -8,6 +8,7 @@
 #include "databases.h"
 #include "front_end_child.h"
 #include "modal_answerer.h"
+#include "run_lock.h"
 #include "temp_dir.h"
 
 #include <QApplication>
@@ -194,6 +195,35 @@ TEST_F(WindowRunTest, RefusedConnectionIsToldInTheStatusBarWithoutABox) {
     EXPECT_EQ(answerer.boxTexts(), std::vector<QString>{QStringLiteral("服务器名不能为空")});
     EXPECT_TRUE(window->statusPanel(1)->text().isEmpty());
     EXPECT_TRUE(window->statusPanel(1)->toolTip().isEmpty());
+}
+
+TEST_F(WindowRunTest, PackageInUseByAnotherRunIsRefusedAndTheWindowStaysOpen) {
+    SqliteDatabase database(dir / "zeltinfo.db");
+    writePackage("a.sql:IsAccess", "create table t (x int)\r\n");
+    auto window = openWindow(database);
+    {
+        // Another run holds the package, as a second program would.
+        const RunLock other(package());
+        ASSERT_EQ(other.state(), RunLock::State::Held);
+        answerer.answer(QMessageBox::Ok);
+        QTest::mouseClick(window->Bt_Ok, Qt::LeftButton);
+    }
+    ASSERT_EQ(answerer.boxes.size(), 1u);
+    EXPECT_EQ(answerer.boxes[0].text,
+              QStringLiteral("对不起!另一个升级程序正在使用这个升级包,请等它结束后再试!"));
+    EXPECT_EQ(answerer.boxes[0].title, QStringLiteral("系统提示"));
+    EXPECT_EQ(answerer.boxes[0].icon, QMessageBox::Information);
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_EQ(closes, 0);
+    EXPECT_FALSE(fs::exists(install()));
+    EXPECT_TRUE(column(database, "select name from sqlite_master where name = 't'").empty());
+
+    // Once the other run is over the same window runs.
+    answerer.answer(QMessageBox::No);
+    QTest::mouseClick(window->Bt_Ok, Qt::LeftButton);
+    ASSERT_EQ(answerer.boxes.size(), 2u);
+    EXPECT_EQ(answerer.boxes[1].text, QStringLiteral("是否已经退出人力资源管理软件？"));
+    EXPECT_EQ(answerer.unexpected, 0);
 }
 
 // The window front end as the program runs it: this test program started again with

@@ -1,0 +1,130 @@
+#pragma once
+// The file-system calls of the program-file copy, made on open folders: a folder is
+// opened once and every name in it is looked up relative to it, so that thousands of
+// small program files cost little more than the file system's own work. The rules of the
+// copy (the walk, what is copied, skipped and logged, replacing a file through a
+// temporary one) are in program_copy.cpp; the calls of one platform are in
+// file_tree_<platform>.cpp. Errors are the system's, as error codes.
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <system_error>
+#include <vector>
+
+namespace pupdate::filetree {
+
+// An open handle of the platform (a descriptor on POSIX), closed when it goes.
+class Handle {
+public:
+    using Native = std::intptr_t;
+    Handle() = default;
+    explicit Handle(Native native) : m_native(native) {}
+    ~Handle() { reset(); }
+    Handle(Handle&& other) noexcept : m_native(other.m_native) { other.m_native = kNone; }
+    Handle& operator=(Handle&& other) noexcept;
+    Handle(const Handle&) = delete;
+    Handle& operator=(const Handle&) = delete;
+
+    Native native() const { return m_native; }
+    bool isOpen() const { return m_native != kNone; }
+    // Closes it now; false when the close reported an error (a late write error).
+    bool close(std::error_code& error);
+    void reset();
+
+private:
+    static constexpr Native kNone = -1;
+    Native m_native = kNone;
+};
+
+// A file or folder as the system knows it, whatever the path it was reached by.
+struct Identity {
+    std::uint64_t volume = 0;
+    std::uint64_t file = 0;
+    bool operator==(const Identity&) const = default;
+};
+
+struct IdentityHash {
+    std::size_t operator()(const Identity& identity) const {
+        return std::hash<std::uint64_t>()(identity.file * 31 + identity.volume);
+    }
+};
+
+enum class Kind {
+    File,    // a regular file
+    Folder,  // a folder
+    Other,   // a named pipe, a socket or a device
+    Unknown, // what it is could not be learnt (a link that leads nowhere, no access)
+};
+
+struct Entry {
+    std::string name; // as stored by the file system
+    Kind kind;        // of what a link leads to, not of the link
+};
+
+class Folder {
+public:
+    Folder() = default;
+    // Opens a folder by path; a link is followed.
+    static Folder open(const std::filesystem::path& path, std::error_code& error);
+    // Opens the sub-folder `name`; a link is followed.
+    Folder openFolder(const std::string& name, std::error_code& error) const;
+    // Creates the sub-folder `name` unless something of that name exists, then opens it.
+    Folder makeFolder(const std::string& name, std::error_code& error) const;
+
+    bool isOpen() const { return m_handle.isOpen(); }
+    const Handle& handle() const { return m_handle; }
+    Identity identity(std::error_code& error) const;
+    // Every entry but "." and "..", in the order the file system gives them.
+    bool list(std::vector<Entry>& entries, std::error_code& error) const;
+    // Renames the entry `from` to `to` in one step, replacing a file named `to`.
+    bool rename(const std::string& from, const std::string& to, std::error_code& error) const;
+    // Removes the file `name`; nothing is reported.
+    void removeFile(const std::string& name) const;
+
+private:
+    explicit Folder(Handle handle) : m_handle(std::move(handle)) {}
+    Handle m_handle;
+};
+
+// A regular file of the package, open for reading.
+class SourceFile {
+public:
+    // Opens the file `name` of `folder` for reading. Opening never waits and never reads
+    // from anything but a regular file: a named pipe, a socket or a device is refused
+    // with errc::not_supported.
+    static SourceFile open(const Folder& folder, const std::string& name, std::error_code& error);
+    bool isOpen() const { return m_handle.isOpen(); }
+
+private:
+    friend class NewFile;
+    Handle m_handle;
+    // What the system reported when the file was opened: its size, its permission bits
+    // and its access and modification times (seconds and nanoseconds).
+    std::uint64_t m_size = 0;
+    std::uint32_t m_permissions = 0;
+    std::int64_t m_accessTime[2] = {0, 0};
+    std::int64_t m_modificationTime[2] = {0, 0};
+};
+
+// A file made afresh under a name nothing else uses, filled from a source file.
+class NewFile {
+public:
+    // Creates the file `name` in `folder`; something of that name must not exist yet
+    // (errc::file_exists). It takes the owner, group and permission bits of the file
+    // `replaces` in the same folder when one is named and exists (as far as the system
+    // lets this process set them), else the permission bits of `source`.
+    static NewFile create(const Folder& folder, const std::string& name, const SourceFile& source,
+                          const std::string* replaces, std::error_code& error);
+    bool isOpen() const { return m_handle.isOpen(); }
+    // Fills it with the bytes of `source` and gives it the source's access and
+    // modification times.
+    bool fill(const SourceFile& source, std::error_code& error);
+    // Closes it; a write error the system reports only now shows here.
+    bool close(std::error_code& error) { return m_handle.close(error); }
+
+private:
+    Handle m_handle;
+};
+
+} // namespace pupdate::filetree

@@ -1,0 +1,309 @@
+// The copy's file-system calls on POSIX systems: descriptors of open folders, *at()
+// calls relative to them, copy_file_range for the bytes and futimens for the times.
+
+#include "file_tree.h"
+
+#include <cerrno>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace pupdate::filetree {
+
+namespace {
+
+std::error_code lastError() {
+    return std::error_code(errno, std::system_category());
+}
+
+int fdOf(const Handle& handle) {
+    return static_cast<int>(handle.native());
+}
+
+// The process's file mode creation mask, read once: the copy does not change it.
+mode_t processUmask() {
+    static const mode_t mask = [] {
+        const mode_t current = ::umask(022);
+        ::umask(current);
+        return current;
+    }();
+    return mask;
+}
+
+Kind kindOf(mode_t mode) {
+    if (S_ISREG(mode)) {
+        return Kind::File;
+    }
+    return S_ISDIR(mode) ? Kind::Folder : Kind::Other;
+}
+
+// Fills `out` with the `size` bytes the file had when it was opened, in the kernel where
+// it can.
+bool copyBytes(int in, int out, std::uint64_t size) {
+    std::uint64_t left = size;
+    while (left > 0) {
+        const ssize_t copied =
+            ::copy_file_range(in, nullptr, out, nullptr, static_cast<size_t>(left), 0);
+        if (copied > 0) {
+            left -= static_cast<std::uint64_t>(copied);
+            if (left == 0) {
+                return true;
+            }
+            continue;
+        }
+        if (copied == 0) {
+            break; // the file shrank meanwhile; read what is there below
+        }
+        if (errno == EINTR) {
+            continue;
+        }
+        if (errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP) {
+            return false;
+        }
+        break; // not between these file systems: copy through a buffer
+    }
+    std::vector<char> buffer(128 * 1024);
+    for (;;) {
+        const ssize_t got = ::read(in, buffer.data(), buffer.size());
+        if (got == 0) {
+            return true;
+        }
+        if (got < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        for (ssize_t written = 0; written < got;) {
+            const ssize_t put =
+                ::write(out, buffer.data() + written, static_cast<size_t>(got - written));
+            if (put < 0) {
+                if (errno == EINTR) {
+                    continue;
+                }
+                return false;
+            }
+            written += put;
+        }
+    }
+}
+
+} // namespace
+
+// ------------------------------------------------------------------------------ Handle
+
+Handle& Handle::operator=(Handle&& other) noexcept {
+    if (this != &other) {
+        reset();
+        m_native = other.m_native;
+        other.m_native = kNone;
+    }
+    return *this;
+}
+
+bool Handle::close(std::error_code& error) {
+    const int fd = static_cast<int>(m_native);
+    m_native = kNone;
+    if (::close(fd) != 0) {
+        error = lastError();
+        return false;
+    }
+    return true;
+}
+
+void Handle::reset() {
+    if (m_native != kNone) {
+        ::close(static_cast<int>(m_native));
+        m_native = kNone;
+    }
+}
+
+// ------------------------------------------------------------------------------ Folder
+
+Folder Folder::open(const std::filesystem::path& path, std::error_code& error) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        error = lastError();
+        return Folder();
+    }
+    return Folder(Handle(fd));
+}
+
+Folder Folder::openFolder(const std::string& name, std::error_code& error) const {
+    const int fd = ::openat(fdOf(m_handle), name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        error = lastError();
+        return Folder();
+    }
+    return Folder(Handle(fd));
+}
+
+Folder Folder::makeFolder(const std::string& name, std::error_code& error) const {
+    if (::mkdirat(fdOf(m_handle), name.c_str(), 0777) != 0 && errno != EEXIST) {
+        error = lastError();
+        return Folder();
+    }
+    return openFolder(name, error);
+}
+
+Identity Folder::identity(std::error_code& error) const {
+    struct stat status {};
+    if (::fstat(fdOf(m_handle), &status) != 0) {
+        error = lastError();
+        return {};
+    }
+    return {static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino)};
+}
+
+bool Folder::list(std::vector<Entry>& entries, std::error_code& error) const {
+    entries.clear();
+    const int fd = ::dup(fdOf(m_handle));
+    if (fd < 0) {
+        error = lastError();
+        return false;
+    }
+    DIR* dir = ::fdopendir(fd);
+    if (dir == nullptr) {
+        error = lastError();
+        ::close(fd);
+        return false;
+    }
+    ::rewinddir(dir);
+    errno = 0;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string_view name = entry->d_name;
+        if (name == "." || name == "..") {
+            continue;
+        }
+        Kind kind = Kind::Other;
+        switch (entry->d_type) {
+        case DT_REG:
+            kind = Kind::File;
+            break;
+        case DT_DIR:
+            kind = Kind::Folder;
+            break;
+        case DT_LNK:
+        case DT_UNKNOWN: {
+            // A link is taken for what it leads to, as the platform's shell copy does.
+            struct stat status {};
+            kind = ::fstatat(fdOf(m_handle), entry->d_name, &status, 0) == 0
+                       ? kindOf(status.st_mode)
+                       : Kind::Unknown;
+            break;
+        }
+        default: // DT_FIFO, DT_SOCK, DT_CHR, DT_BLK
+            break;
+        }
+        entries.push_back({std::string(name), kind});
+        errno = 0;
+    }
+    const int readError = errno;
+    ::closedir(dir);
+    if (readError != 0) {
+        error = std::error_code(readError, std::system_category());
+        return false;
+    }
+    return true;
+}
+
+bool Folder::rename(const std::string& from, const std::string& to, std::error_code& error) const {
+    if (::renameat(fdOf(m_handle), from.c_str(), fdOf(m_handle), to.c_str()) != 0) {
+        error = lastError();
+        return false;
+    }
+    return true;
+}
+
+void Folder::removeFile(const std::string& name) const {
+    ::unlinkat(fdOf(m_handle), name.c_str(), 0);
+}
+
+// -------------------------------------------------------------------------- SourceFile
+
+SourceFile SourceFile::open(const Folder& folder, const std::string& name, std::error_code& error) {
+    SourceFile file;
+    // O_NONBLOCK: a named pipe put in place of the file after the folder was listed
+    // opens at once instead of waiting for a writer; it is refused below unread.
+    const int fd =
+        ::openat(fdOf(folder.handle()), name.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        error = lastError();
+        return file;
+    }
+    Handle handle(fd);
+    struct stat status {};
+    if (::fstat(fd, &status) != 0) {
+        error = lastError();
+        return file;
+    }
+    if (!S_ISREG(status.st_mode)) {
+        error = std::make_error_code(std::errc::not_supported);
+        return file;
+    }
+    file.m_handle = std::move(handle);
+    file.m_size = static_cast<std::uint64_t>(status.st_size);
+    file.m_permissions = status.st_mode & 07777;
+    file.m_accessTime[0] = status.st_atim.tv_sec;
+    file.m_accessTime[1] = status.st_atim.tv_nsec;
+    file.m_modificationTime[0] = status.st_mtim.tv_sec;
+    file.m_modificationTime[1] = status.st_mtim.tv_nsec;
+    return file;
+}
+
+// ----------------------------------------------------------------------------- NewFile
+
+NewFile NewFile::create(const Folder& folder, const std::string& name, const SourceFile& source,
+                        const std::string* replaces, std::error_code& error) {
+    NewFile file;
+    const int folderFd = fdOf(folder.handle());
+    struct stat old {};
+    const bool keep = replaces != nullptr && ::fstatat(folderFd, replaces->c_str(), &old, 0) == 0 &&
+                      S_ISREG(old.st_mode);
+    // A fresh file gets the source's mode less the umask, as a new file made by the copy
+    // always has; a replacement gets the old file's, which the umask may not cut short.
+    const mode_t keptMode = old.st_mode & 07777;
+    const bool modeSurvives = keep && (keptMode & ~processUmask()) == keptMode;
+    const mode_t mode =
+        !keep ? static_cast<mode_t>(source.m_permissions) : (modeSurvives ? keptMode : 0600);
+    const int fd = ::openat(folderFd, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    if (fd < 0) {
+        error = lastError();
+        return file;
+    }
+    file.m_handle = Handle(fd);
+    if (keep) {
+        // Owner and group first: a change of owner clears the set-user-ID bit. Where this
+        // process may not hand the file over, it stays its own.
+        static const uid_t user = ::geteuid();
+        static const gid_t group = ::getegid();
+        if (old.st_uid != user || old.st_gid != group) {
+            if (::fchown(fd, old.st_uid, old.st_gid) == 0 && (keptMode & 06000) != 0) {
+                ::fchmod(fd, keptMode);
+            }
+        }
+        if (!modeSurvives) {
+            ::fchmod(fd, keptMode);
+        }
+    }
+    return file;
+}
+
+bool NewFile::fill(const SourceFile& source, std::error_code& error) {
+    const int out = fdOf(m_handle);
+    if (!copyBytes(fdOf(source.m_handle), out, source.m_size)) {
+        error = lastError();
+        return false;
+    }
+    // The source's times, as a copy by the platform's shell keeps them; a file system
+    // that cannot set them is no reason to fail the copy.
+    const timespec times[2] = {
+        {static_cast<time_t>(source.m_accessTime[0]), static_cast<long>(source.m_accessTime[1])},
+        {static_cast<time_t>(source.m_modificationTime[0]),
+         static_cast<long>(source.m_modificationTime[1])}};
+    ::futimens(out, times);
+    return true;
+}
+
+} // namespace pupdate::filetree
