@@ -247,7 +247,7 @@ protected:
                            QString::fromStdString(SqliteDatabase::folderTemplate(dir.path())));
         process.setProcessEnvironment(environment);
         process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        process.start(QCoreApplication::applicationFilePath(),
+        process.start(QString::fromStdString(programInItsOwnFolder().string()),
                       QStringList{QString::fromUtf8(kFrontEndSwitch)} + arguments);
         // Every box is answered, so the program ends by itself; the limit only keeps a
         // broken build from hanging the test run.
@@ -267,6 +267,22 @@ protected:
             }
         }
         return outcome;
+    }
+
+    // This test program, linked (or else copied) into the test's folder: the folder of
+    // the running program is its update package, which a run locks and writes its log
+    // into, so that children started by tests running side by side must not share one.
+    fs::path programInItsOwnFolder() const {
+        const fs::path self = QCoreApplication::applicationFilePath().toStdString();
+        const fs::path child = dir.path() / self.filename();
+        if (!fs::exists(child)) {
+            std::error_code error;
+            fs::create_hard_link(self, child, error);
+            if (error) {
+                fs::copy_file(self, child);
+            }
+        }
+        return child;
     }
 
     static QString box(const char* title, QMessageBox::Icon icon, const char* text,
