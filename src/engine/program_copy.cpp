@@ -17,7 +17,6 @@
 #include "upgrade_run.h"
 #include "utf8_path.h"
 
-#include <cerrno>
 #include <cstdint>
 #include <filesystem>
 #include <random>
