@@ -121,14 +121,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     const bool padded = !filler.empty();
     const auto mark = padded ? std::nullopt : byteOrderMark(rest);
+    const std::filesystem::path& file = scratch.write(bytes);
+    std::vector<std::string> lines;
+    ScriptLineReader reader(file);
+    std::string line;
+    while (reader.next(line)) {
+        lines.push_back(line);
+    }
+    check(!reader.next(line), "the end stays the end");
+
     if (mark && mark->encoding != TextEncoding::Utf8) {
-        const std::filesystem::path& file = scratch.write(bytes);
-        std::vector<std::string> lines;
-        ScriptLineReader reader(file);
-        std::string line;
-        while (reader.next(line)) {
-            lines.push_back(line);
-        }
         check(lines == fuzz::referenceWideLines(rest, mark->encoding == TextEncoding::Utf16Be),
               "UTF-16 lines follow the rules in code units");
         check(surveyScript(file).encoding == mark->encoding, "the mark decides");
@@ -145,15 +147,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         expectedCount = std::max<std::int64_t>(expectedCount, 1);
     }
-    const std::filesystem::path& file = scratch.write(bytes);
-
-    std::vector<std::string> lines;
-    ScriptLineReader reader(file);
-    std::string line;
-    while (reader.next(line)) {
-        lines.push_back(line);
-    }
-    check(!reader.next(line), "the end stays the end");
     check(lines == expectedLines, "reader lines follow the rules");
 
     const ScriptSurvey survey = surveyScript(file);
