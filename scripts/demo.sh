@@ -2,15 +2,30 @@
 # The program's main job on an embedded database: builds P_Update, lays out a sample
 # update package around it, and runs the upgrade unattended in the console against a
 # SQLite database reached through the SQLite3 ODBC driver, answering Yes.
+#
+#   scripts/demo.sh [--windows]
+#
+# --windows: the same with the Windows program, P_Update.exe, cross-built and run under
+# Wine (build-windows' prefix); Wine's odbc32 hands its ODBC calls to this machine's
+# unixODBC and SQLite3 driver, and it is given the installation folder by its Windows name.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
-"$root/scripts/build.sh"
+windows=""
+if [ "${1:-}" = "--windows" ]; then
+    windows=1
+    "$root/scripts/build-windows.sh"
+    program="$root/build-windows/P_Update.exe"
+    wine="$root/build-windows/wine-run"
+else
+    "$root/scripts/build.sh"
+    program="$root/build/P_Update"
+fi
 
 demo="$root/demo"
 package="$demo/package"
 rm -rf "$demo"
 mkdir -p "$package/UpdatePro/bin" "$package/UpdateSql" "$demo/install/bin" "$demo/db"
-cp "$root/build/P_Update" "$package/"
+cp "$program" "$package/"
 
 # The package files are written the way package authors write them: GBK, CR LF.
 gbk() { iconv -f UTF-8 -t GBK | sed 's/$/\r/'; }
@@ -47,12 +62,21 @@ SQL
 echo "== Before: database $demo/db/zeltinfo.db"
 sqlite3 -header -column "$demo/db/zeltinfo.db" 'select * from gs_ver; select * from employee;'
 echo
-echo "== P_Update \"$demo/install\" zeltinfo   (answering Y)"
+# The database is opened by the host's driver, so by its Unix name on both.
+export P_UPDATE_ODBC="Driver={SQLite3};Database=$demo/db/%DATABASE%.db"
 set +e
-echo Y | P_UPDATE_UI=console \
-    P_UPDATE_ODBC="Driver={SQLite3};Database=$demo/db/%DATABASE%.db" \
-    "$package/P_Update" "$demo/install" zeltinfo
-status=$?
+if [ -n "$windows" ]; then
+    "$wine" --start-server
+    trap '"$wine" --stop-server' EXIT
+    install="$("$wine" winepath -w "$demo/install" | tr -d '\r')"
+    echo "== wine P_Update.exe \"$install\" zeltinfo   (answering Y)"
+    echo Y | P_UPDATE_UI=console "$wine" "$package/P_Update.exe" "$install" zeltinfo
+    status=$?
+else
+    echo "== P_Update \"$demo/install\" zeltinfo   (answering Y)"
+    echo Y | P_UPDATE_UI=console "$package/P_Update" "$demo/install" zeltinfo
+    status=$?
+fi
 set -e
 echo "== exit status: $status"
 echo

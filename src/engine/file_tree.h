@@ -4,7 +4,7 @@
 // small program files cost little more than the file system's own work. The rules of the
 // copy (the walk, what is copied, skipped and logged, replacing a file through a
 // temporary one) are in program_copy.cpp; the calls of one platform are in
-// file_tree_<platform>.cpp. Errors are the system's, as error codes.
+// file_tree_<platform>.cpp. Names are UTF-8. Errors are the system's, as error codes.
 
 #include <cstdint>
 #include <filesystem>
@@ -14,7 +14,8 @@
 
 namespace pupdate::filetree {
 
-// An open handle of the platform (a descriptor on POSIX), closed when it goes.
+// An open handle of the platform (a descriptor on POSIX, a HANDLE on Windows), closed
+// when it goes.
 class Handle {
 public:
     using Native = std::intptr_t;
@@ -59,8 +60,11 @@ enum class Kind {
 
 struct Entry {
     std::string name; // as stored by the file system
-    Kind kind;        // of what a link leads to, not of the link
+    Kind kind;        // of what a link (or reparse point) leads to, not of the link
 };
+
+class SourceFile;
+class NewFile;
 
 class Folder {
 public:
@@ -83,8 +87,15 @@ public:
     void removeFile(const std::string& name) const;
 
 private:
-    explicit Folder(Handle handle) : m_handle(std::move(handle)) {}
+    friend class SourceFile;
+    friend class NewFile;
+    Folder(Handle handle, std::filesystem::path path)
+        : m_handle(std::move(handle)), m_path(std::move(path)) {}
     Handle m_handle;
+    // Where names cannot be looked up relative to an open folder (Windows), the full name
+    // of the folder the handle holds, through which its entries are reached; the handle
+    // keeps it from being renamed meanwhile. Empty on POSIX.
+    std::filesystem::path m_path;
 };
 
 // A regular file of the package, open for reading.
@@ -100,7 +111,8 @@ private:
     friend class NewFile;
     Handle m_handle;
     // What the system reported when the file was opened: its size, its permission bits
-    // and its access and modification times (seconds and nanoseconds).
+    // (its attributes on Windows) and its access and modification times (seconds and
+    // nanoseconds; on Windows a FILETIME in the first of the two).
     std::uint64_t m_size = 0;
     std::uint32_t m_permissions = 0;
     std::int64_t m_accessTime[2] = {0, 0};
@@ -118,13 +130,14 @@ public:
                           const std::string* replaces, std::error_code& error);
     bool isOpen() const { return m_handle.isOpen(); }
     // Fills it with the bytes of `source` and gives it the source's access and
-    // modification times.
+    // modification times (on Windows also the attributes chosen when it was created).
     bool fill(const SourceFile& source, std::error_code& error);
     // Closes it; a write error the system reports only now shows here.
     bool close(std::error_code& error) { return m_handle.close(error); }
 
 private:
     Handle m_handle;
+    std::uint32_t m_attributes = 0; // Windows: given with the times, read-only last
 };
 
 } // namespace pupdate::filetree

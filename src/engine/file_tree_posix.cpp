@@ -127,7 +127,7 @@ Folder Folder::open(const std::filesystem::path& path, std::error_code& error) {
         error = lastError();
         return Folder();
     }
-    return Folder(Handle(fd));
+    return Folder(Handle(fd), {});
 }
 
 Folder Folder::openFolder(const std::string& name, std::error_code& error) const {
@@ -136,7 +136,7 @@ Folder Folder::openFolder(const std::string& name, std::error_code& error) const
         error = lastError();
         return Folder();
     }
-    return Folder(Handle(fd));
+    return Folder(Handle(fd), {});
 }
 
 Folder Folder::makeFolder(const std::string& name, std::error_code& error) const {

@@ -38,12 +38,12 @@ using filetree::Kind;
 namespace {
 
 std::string failure(const char* what, const fs::path& path, std::error_code error) {
-    return fs::filesystem_error(what, path, error).what();
+    return pathFailure(what, error, path);
 }
 
 std::string failure(const char* what, const fs::path& from, const fs::path& to,
                     std::error_code error) {
-    return fs::filesystem_error(what, from, to, error).what();
+    return pathFailure(what, error, from, &to);
 }
 
 std::error_code errorCode(std::errc error) {

@@ -37,7 +37,7 @@ std::string foldName(std::string_view name) {
 
 [[noreturn]] void throwFileError(int error, const fs::path& file, const char* action) {
     throw std::system_error(error, std::generic_category(),
-                            std::string("cannot ") + action + " " + file.string());
+                            std::string("cannot ") + action + " " + pathToUtf8(file));
 }
 
 // Reads up to `size` bytes; fewer only at the end of the file.

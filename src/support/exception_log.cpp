@@ -5,13 +5,14 @@
 
 #include "code_page.h"
 #include "log_file.h"
+#include "utf8_path.h"
 
 #include <string>
 
 namespace pupdate {
 
 void WriteExceptionLog(const std::filesystem::path& folder, std::string_view textUtf8) {
-    const std::filesystem::path file = folder / std::string(kExceptionLogName);
+    const std::filesystem::path file = folder / pathFromUtf8(kExceptionLogName);
     std::string record = utf8ToGbkLossy(textUtf8);
     record += "\r\n";
     appendToLogFile(file, record);

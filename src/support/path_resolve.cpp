@@ -55,21 +55,34 @@ const PathResolver::Listing& PathResolver::listing(const fs::path& folder) {
 
 // Entries of `folder` whose names equal `name` without regard to ASCII letter case, the
 // exact spelling first and the others in name order, so that the choice does not depend
-// on the order the file system lists them in.
+// on the order the file system lists them in. A name is looked up on disk as spelt, for
+// names made after the folder was listed; where the file system ignores letter case
+// (Windows) that lookup also finds other spellings, so a name found on disk that the
+// listing does not hold as spelt counts as its own only when it is no listed entry.
 std::vector<fs::path> PathResolver::matches(const fs::path& folder, std::string_view name) {
     std::vector<fs::path> found;
-    std::error_code error;
-    const fs::path exact = folder / pathFromUtf8(name);
-    if (fs::exists(fs::symlink_status(exact, error))) {
-        found.push_back(exact);
-    }
     const Listing& names = listing(folder);
     const auto group = names.find(foldAsciiCase(name));
-    if (group != names.end()) {
-        for (const std::string& spelling : group->second) {
-            if (spelling != name) {
-                found.push_back(folder / pathFromUtf8(spelling));
+    const std::vector<std::string> none;
+    const std::vector<std::string>& spellings = group != names.end() ? group->second : none;
+
+    std::error_code error;
+    const fs::path exact = folder / pathFromUtf8(name);
+    bool exactIsOwn = fs::exists(fs::symlink_status(exact, error));
+    if (exactIsOwn && std::find(spellings.begin(), spellings.end(), name) == spellings.end()) {
+        for (const std::string& spelling : spellings) {
+            if (fs::equivalent(exact, folder / pathFromUtf8(spelling), error)) {
+                exactIsOwn = false;
+                break;
             }
+        }
+    }
+    if (exactIsOwn) {
+        found.push_back(exact);
+    }
+    for (const std::string& spelling : spellings) {
+        if (spelling != name) {
+            found.push_back(folder / pathFromUtf8(spelling));
         }
     }
     return found;

@@ -3,6 +3,7 @@
 // descriptor is not passed on to programs the run may start.
 
 #include "run_lock.h"
+#include "utf8_path.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -15,9 +16,8 @@ namespace pupdate {
 namespace {
 
 std::string failure(const std::filesystem::path& folder, int error) {
-    return std::filesystem::filesystem_error("cannot lock the package folder", folder,
-                                             std::error_code(error, std::system_category()))
-        .what();
+    return pathFailure("cannot lock the package folder",
+                       std::error_code(error, std::system_category()), folder);
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 // lock in the same process finds it taken, as with the POSIX lock.
 
 #include "run_lock.h"
+#include "utf8_path.h"
 
 #include <cstdio>
 #include <system_error>
@@ -16,19 +17,18 @@ namespace pupdate {
 namespace {
 
 std::string failure(const std::filesystem::path& folder, DWORD error) {
-    return std::filesystem::filesystem_error(
-               "cannot lock the package folder", folder,
-               std::error_code(static_cast<int>(error), std::system_category()))
-        .what();
+    return pathFailure("cannot lock the package folder",
+                       std::error_code(static_cast<int>(error), std::system_category()), folder);
 }
 
 } // namespace
 
 RunLock::RunLock(const std::filesystem::path& folder) {
     // Open only to learn which folder it is; every kind of sharing is allowed.
-    const HANDLE handle = ::CreateFileW(
-        folder.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    const HANDLE handle =
+        ::CreateFileW(folder.c_str(), FILE_READ_ATTRIBUTES,
+                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         m_error = failure(folder, ::GetLastError());
         return;

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <system_error>
 
 namespace pupdate {
 
@@ -17,6 +18,20 @@ inline std::filesystem::path pathFromUtf8(std::string_view utf8) {
 inline std::string pathToUtf8(const std::filesystem::path& path) {
     const std::u8string text = path.u8string();
     return std::string(text.begin(), text.end());
+}
+
+// A failure on a path (and another one) as std::filesystem::filesystem_error words it,
+// "filesystem error: <what>: <reason> [<path>] [<other>]", with the paths as UTF-8.
+inline std::string pathFailure(std::string_view what, std::error_code error,
+                               const std::filesystem::path& path,
+                               const std::filesystem::path* other = nullptr) {
+    std::string text = "filesystem error: ";
+    text.append(what);
+    text += ": " + error.message() + " [" + pathToUtf8(path) + "]";
+    if (other != nullptr) {
+        text += " [" + pathToUtf8(*other) + "]";
+    }
+    return text;
 }
 
 } // namespace pupdate

@@ -1,5 +1,7 @@
 #include "select_directory.h"
 
+#include "utf8_path.h"
+
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QEvent>
@@ -153,7 +155,7 @@ void createFolderLevels(const QString& folder) {
     if (QFileInfo(folder).isDir()) {
         return;
     }
-    const std::filesystem::path path(folder.toStdString());
+    const std::filesystem::path path = pathFromUtf8(folder.toStdString());
     if (folder.isEmpty() || !path.is_absolute()) {
         throw std::runtime_error("Unable to create directory");
     }

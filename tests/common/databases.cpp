@@ -1,6 +1,7 @@
 #include "databases.h"
 
 #include "host_path.h"
+#include "utf8_path.h"
 
 #include <system_error>
 
@@ -73,7 +74,7 @@ std::string quotedIdentifier(const std::string& name) {
 
 void PostgresCluster::createDatabase(const std::string& name) {
     odbc::Connection superuser;
-    superuser.open("Driver={PostgreSQL Unicode};Servername=" + m_folder.string() +
+    superuser.open("Driver={PostgreSQL Unicode};Servername=" + pathToUtf8(m_folder) +
                    ";Port=" + std::to_string(m_port) + ";Database=postgres;UID=postgres");
     superuser.execute("drop database if exists " + quotedIdentifier(name) + " with (force)");
     superuser.execute("create database " + quotedIdentifier(name) + " owner zelt2002");

@@ -6,6 +6,7 @@
 #include "odbc.h"
 
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -33,6 +34,12 @@ public:
 private:
     std::filesystem::path m_file;
 };
+
+// Keeps other test programs away from the database `name` on the PostgreSQL cluster until
+// the result goes, for a database of a fixed name (a test's own are named by
+// testDatabaseName()). Under Wine the test programs share the cluster the host runs;
+// elsewhere each has its own and nothing is held.
+std::shared_ptr<void> holdDatabaseName(const std::string& name);
 
 // A PostgreSQL cluster in a private folder on a private port, owned by the postgres
 // system user, started on first use and stopped when the test program ends. The login

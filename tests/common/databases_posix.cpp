@@ -350,4 +350,8 @@ void PostgresCluster::stop() {
     m_running = false;
 }
 
+std::shared_ptr<void> holdDatabaseName(const std::string&) {
+    return nullptr;
+}
+
 } // namespace pupdate::testing

@@ -4,9 +4,12 @@
 // socket that the superuser logs in through; the host's psqlODBC opens it by its Unix name).
 
 #include "databases.h"
+#include "utf8_path.h"
 
 #include <cstdlib>
+#include <functional>
 #include <stdexcept>
+#include <windows.h>
 
 namespace pupdate::testing {
 
@@ -29,7 +32,8 @@ PostgresCluster& PostgresCluster::instance() {
     return cluster;
 }
 
-PostgresCluster::PostgresCluster(bool) : m_folder(required("P_UPDATE_TEST_PG_SOCKET")) {
+PostgresCluster::PostgresCluster(bool)
+    : m_folder(pathFromUtf8(required("P_UPDATE_TEST_PG_SOCKET"))) {
     m_port = std::stoi(required("P_UPDATE_TEST_PG_PORT"));
     m_running = true;
 }
@@ -58,6 +62,22 @@ std::filesystem::path PostgresCluster::readTemplateLocation(const std::filesyste
 
 void PostgresCluster::removeTemplate(const std::filesystem::path&) {
     throw std::logic_error("the host makes the PostgreSQL cluster of the Windows tests");
+}
+
+std::shared_ptr<void> holdDatabaseName(const std::string& name) {
+    // A mutex of the machine named after the database (by a hash: a name may hold '\').
+    const std::wstring mutexName =
+        L"P_Update.test.database." + std::to_wstring(std::hash<std::string>{}(name));
+    const HANDLE mutex = ::CreateMutexW(nullptr, FALSE, mutexName.c_str());
+    if (mutex == nullptr) {
+        throw std::runtime_error("cannot make the mutex of database " + name);
+    }
+    // Abandoned by a test program that ended without letting go: held now all the same.
+    ::WaitForSingleObject(mutex, INFINITE);
+    return std::shared_ptr<void>(mutex, [](void* held) {
+        ::ReleaseMutex(held);
+        ::CloseHandle(held);
+    });
 }
 
 } // namespace pupdate::testing

@@ -55,4 +55,13 @@ std::string readFile(const std::filesystem::path& file) {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+bool tellsLetterCaseApart(const std::filesystem::path& folder) {
+    const std::filesystem::path probe = folder / "letter-case-probe";
+    writeFile(probe, "");
+    std::error_code ignored;
+    const bool apart = !std::filesystem::exists(folder / "LETTER-CASE-PROBE", ignored);
+    std::filesystem::remove(probe, ignored);
+    return apart;
+}
+
 } // namespace pupdate::testing

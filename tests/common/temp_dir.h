@@ -31,5 +31,8 @@ private:
 void writeFile(const std::filesystem::path& file, std::string_view bytes);
 // Reads a whole file as bytes; empty when it does not exist.
 std::string readFile(const std::filesystem::path& file);
+// True when names in `folder` that differ only in letter case are different files (Linux),
+// false where they name one file (Windows).
+bool tellsLetterCaseApart(const std::filesystem::path& folder);
 
 } // namespace pupdate::testing

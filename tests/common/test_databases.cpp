@@ -62,7 +62,7 @@ std::vector<std::string> TestDatabase::column(const std::string& sql) const {
 }
 
 PostgresTestDatabase::PostgresTestDatabase(std::string name, bool withVersionTable)
-    : m_name(std::move(name)) {
+    : m_hold(holdDatabaseName(name)), m_name(std::move(name)) {
     PostgresCluster::instance().createDatabase(m_name);
     if (withVersionTable) {
         exec("create table gs_ver (verdate varchar(30))");

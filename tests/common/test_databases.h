@@ -46,6 +46,7 @@ public:
     std::string odbcTemplate() const override;
 
 private:
+    std::shared_ptr<void> m_hold; // the name, while other test programs share the cluster
     std::string m_name;
 };
 

@@ -35,7 +35,7 @@ protected:
     // A database reachable under `name`, set up by the given statements.
     void makeDatabase(const std::string& name, std::initializer_list<const char*> statements) {
         if (sqlite()) {
-            SqliteDatabase db(m_folder / (name + ".db"), false);
+            SqliteDatabase db(m_folder.path() / pathFromUtf8(name + ".db"), false);
             for (const char* sql : statements) {
                 db.exec(sql);
             }

@@ -53,7 +53,7 @@ TEST_P(ConnectionRefusedTest, OpenDatabaseIsFalseNothingIsCopiedAndTheExitStatus
     UpgradeRun run(person, folder.package());
     run.setOdbcTemplate(odbcTemplate);
     run.settings().database = "zeltinfo";
-    run.settings().installFolder = folder.install().string();
+    run.settings().installFolder = pathToUtf8(folder.install());
     EXPECT_FALSE(run.OpenDatabase());
     EXPECT_FALSE(run.ADOCONN().isOpen());
     EXPECT_FALSE(run.ADOCONN1().isOpen());
@@ -64,7 +64,7 @@ TEST_P(ConnectionRefusedTest, OpenDatabaseIsFalseNothingIsCopiedAndTheExitStatus
 
     const fs::path program = installProgram(folder.package());
     const ProgramResult result = runProgram(program, odbcTemplate, dir / "process",
-                                            {folder.install().string(), "zeltinfo"}, "y\n");
+                                            {pathToUtf8(folder.install()), "zeltinfo"}, "y\n");
     EXPECT_FALSE(result.hung);
     EXPECT_EQ(result.status, 1) << result.err;
     // No message but the status: not even the confirmation was asked. The driver's
@@ -73,7 +73,7 @@ TEST_P(ConnectionRefusedTest, OpenDatabaseIsFalseNothingIsCopiedAndTheExitStatus
     EXPECT_NE(result.err.find(details[0]), std::string::npos) << result.err;
     EXPECT_EQ(result.err.find("Application Error"), std::string::npos) << result.err;
     EXPECT_FALSE(fs::exists(folder.install()));
-    EXPECT_FALSE(fs::exists(folder.package() / std::string(kExceptionLogName)));
+    EXPECT_FALSE(fs::exists(folder.package() / pathFromUtf8(kExceptionLogName)));
 }
 
 INSTANTIATE_TEST_SUITE_P(Drivers, ConnectionRefusedTest, ::testing::ValuesIn(kDrivers),

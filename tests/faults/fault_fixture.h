@@ -21,7 +21,7 @@ protected:
     // The program, unattended, with the installation folder and the database name.
     ProgramResult runUnattended(const std::string& answer = "y\n") {
         return runProgram(program, database->odbcTemplate(), dir / "process",
-                          {folder.install().string(), database->name()}, answer);
+                          {pathToUtf8(folder.install()), database->name()}, answer);
     }
     std::vector<std::string> ids() const {
         return database->column("select id from t order by id");

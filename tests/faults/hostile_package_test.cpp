@@ -250,7 +250,7 @@ TEST_F(HostilePackageTest, ScriptOfASingleTwentyMebibyteLineIsOneStatement) {
     EXPECT_EQ(database->column("select length(name) from t"),
               Strings{std::to_string(value.size())});
     // The line that is no statement is logged whole, once.
-    const std::string log = readFile(folder.package() / std::string(kExceptionLogName));
+    const std::string log = readFile(folder.package() / pathFromUtf8(kExceptionLogName));
     EXPECT_GT(log.size(), value.size());
     EXPECT_LT(log.size(), value.size() + 4096);
 }
@@ -265,7 +265,7 @@ TEST_F(HostilePackageTest, BinaryGarbageScriptIsLoggedLineByLine) {
     EXPECT_EQ(result.status, 0) << result.err;
     EXPECT_NE(result.out.find("系统提示: 升级完毕！\n"), std::string::npos) << result.out;
     EXPECT_EQ(ids(), Strings{"1"});
-    EXPECT_FALSE(readFile(folder.package() / std::string(kExceptionLogName)).empty());
+    EXPECT_FALSE(readFile(folder.package() / pathFromUtf8(kExceptionLogName)).empty());
 }
 
 TEST_F(HostilePackageTest, ProgramFileNamesThatLookLikePathsStayInTheInstallation) {
@@ -301,9 +301,9 @@ TEST_F(HostilePackageTest, NamedPipeInTheProgramFilesIsLoggedAndSkipped) {
     fs::create_symlink("pipe.dll", folder.package() / "UpdatePro" / "linked.dll");
 
     // Opening a pipe for reading waits for a writer: a run that does hangs.
-    const ProgramResult result =
-        runProgram(program, database->odbcTemplate(), dir / "process",
-                   {folder.install().string(), database->name()}, "y\n", std::chrono::seconds(60));
+    const ProgramResult result = runProgram(program, database->odbcTemplate(), dir / "process",
+                                            {pathToUtf8(folder.install()), database->name()}, "y\n",
+                                            std::chrono::seconds(60));
     expectNoCrash(result);
     EXPECT_EQ(result.status, 0) << result.err;
     EXPECT_EQ(readFile(folder.install() / "a.dll"), "new a");
@@ -312,7 +312,7 @@ TEST_F(HostilePackageTest, NamedPipeInTheProgramFilesIsLoggedAndSkipped) {
     EXPECT_FALSE(fs::exists(fs::symlink_status(folder.install() / "linked.dll")));
     const std::string log = folder.log();
     EXPECT_NE(log.find("not a regular file or folder, not copied: Operation not supported [" +
-                       (folder.package() / "UpdatePro" / "pipe.dll").string() + "]"),
+                       pathToUtf8(folder.package() / "UpdatePro" / "pipe.dll") + "]"),
               std::string::npos)
         << log;
     EXPECT_NE(log.find("linked.dll"), std::string::npos) << log;
@@ -336,7 +336,7 @@ TEST_P(InstallationInsideTheProgramFilesTest, IsNotCopiedIntoItselfAndTheRestIs)
 
     const ProgramResult result =
         runProgram(program, database->odbcTemplate(), dir / "process",
-                   {install.string(), database->name()}, "y\n", std::chrono::seconds(120));
+                   {pathToUtf8(install), database->name()}, "y\n", std::chrono::seconds(120));
     expectNoCrash(result);
     EXPECT_EQ(result.status, 0) << result.err;
     EXPECT_EQ(readFile(install / "app.dll"), "new");

@@ -57,7 +57,7 @@ TEST_F(LostTransactionTest, SqliteOnAFullDiskCommitsNothing) {
     folder.writeScript("a.sql", script);
 
     const ProgramResult result = runProgram(program, full.odbcTemplate(), dir / "process",
-                                            {folder.install().string(), "zeltinfo"}, "y\n");
+                                            {pathToUtf8(folder.install()), "zeltinfo"}, "y\n");
     expectFailedWithNothingCommitted(result, "insert into t values (");
     EXPECT_EQ(full.query("select count(*) from t").at(0).at(0), "0");
 }
@@ -80,8 +80,9 @@ TEST_P(PostgresProtocolTest, OneFailingLineAmongGoodOnes) {
     ASSERT_NE(protocol, std::string::npos) << odbcTemplate;
     odbcTemplate.replace(protocol, 14, "Protocol=" + GetParam());
 
-    const ProgramResult result = runProgram(program, odbcTemplate, dir / "process",
-                                            {folder.install().string(), database->name()}, "y\n");
+    const ProgramResult result =
+        runProgram(program, odbcTemplate, dir / "process",
+                   {pathToUtf8(folder.install()), database->name()}, "y\n");
     if (GetParam() == "7.4-2") {
         EXPECT_EQ(result.status, 0) << result.out << result.err;
         EXPECT_EQ(ids(), (Strings{"1", "3"}));

@@ -120,7 +120,7 @@ TEST_F(OutOfSpaceTest, InstalledFileIsKeptByteForByteWhenItsReplacementDoesNotFi
     const std::string log = folder.log();
     EXPECT_NE(log.find("No space left on device [" +
                        (folder.package() / "UpdatePro" / "app.dll").string() + "] [" +
-                       (folder.install() / "app.dll").string() + "]"),
+                       pathToUtf8(folder.install() / "app.dll") + "]"),
               std::string::npos)
         << log;
     // Nothing but the two program files: the temporary file is gone.

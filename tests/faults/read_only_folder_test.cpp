@@ -39,7 +39,7 @@ protected:
         if (!mount->mounted()) {
             std::cout << "read-only bind mount refused (" << mount->why()
                       << "); ReException.Log is made a folder instead\n";
-            fs::create_directory(folder.package() / std::string(kExceptionLogName));
+            fs::create_directory(folder.package() / pathFromUtf8(kExceptionLogName));
         }
     }
 
@@ -65,7 +65,7 @@ TEST_F(ReadOnlyProgramFolderTest, FailedStatementThatCannotBeLoggedFailsTheRunUn
     EXPECT_NE(result.err.find(std::string(kExceptionLogName)), std::string::npos);
     // The statement before the failing one was rolled back with the rest.
     EXPECT_TRUE(ids().empty());
-    EXPECT_FALSE(fs::is_regular_file(folder.package() / std::string(kExceptionLogName)));
+    EXPECT_FALSE(fs::is_regular_file(folder.package() / pathFromUtf8(kExceptionLogName)));
 }
 
 TEST_F(ReadOnlyProgramFolderTest, FailurePathFinishesBeforeTheLogErrorIsRaised) {

@@ -52,7 +52,7 @@ TEST_F(ServerStopTest, StopInTheMiddleOfALineModeWalkFailsTheRunAndCommitsNothin
     holder.execute("select pg_advisory_lock(4711)");
 
     ProgramProcess process(program, database->odbcTemplate(), dir / "process");
-    process.start({folder.install().string(), database->name()}, "y\n");
+    process.start({pathToUtf8(folder.install()), database->name()}, "y\n");
     // Not a measurement: only how long a run may take to get to the lock at most.
     const auto deadline = std::chrono::steady_clock::now() + seconds(300);
     while (!walkIsWaiting() && process.running() && std::chrono::steady_clock::now() < deadline) {

@@ -43,4 +43,21 @@ struct RunBench {
     UpgradeRun run;
 };
 
+// One run in the test program on a SQLite database through the SQLite3 ODBC driver.
+class RunTest : public ::testing::Test {
+protected:
+    TempDir dir;
+    PackageFolder folder{dir};
+    std::unique_ptr<TestDatabase> database = makeDatabase(Backend::Sqlite, dir);
+    RunBench bench{folder, *database};
+    ScriptedPerson& person = bench.person;
+    UpgradeRun& run = bench.run;
+};
+
+class CopyTest : public RunTest {};
+
+// Copies the built program (P_UPDATE_BINARY) into a package folder and returns the
+// copy's path.
+std::filesystem::path installProgram(const std::filesystem::path& packageFolder);
+
 } // namespace pupdate::testing

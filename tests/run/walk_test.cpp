@@ -50,7 +50,7 @@ TEST_P(WalkTest, FailingStatementIsLoggedAndTheOthersAreCommittedTogether) {
     ASSERT_GE(log.size(), record.size());
     EXPECT_EQ(log.substr(log.size() - record.size()), record);
     EXPECT_EQ(person().eventsWithPrefix("progress:text:"),
-              (Strings{"正在校验：" + (folder.package() / "UpdateSql" / "a.sql").string(),
+              (Strings{"正在校验：" + pathToUtf8(folder.package() / "UpdateSql" / "a.sql"),
                        "正在提交数据......", "提交成功！"}));
     EXPECT_EQ(person().eventsWithPrefix("status:"), Strings{"更新成功！"});
     EXPECT_EQ(person().eventsWithPrefix("inform:"), Strings{"升级完毕！"});
@@ -238,7 +238,7 @@ TEST_F(ServerSideTest, FirstServerEntryCommitsWhatCameBeforeAndLaterEntriesRunOn
     run.setUpdateFiles("a.sql:IsAccess, \"b c.sql:IsSqlserver\" ,c.sql:IsAccess");
     ASSERT_TRUE(run.ApplyUpdateList()) << folder.log();
 
-    const std::string path = (folder.package() / "UpdateSql" / "b c.sql").string();
+    const std::string path = pathToUtf8(folder.package() / "UpdateSql" / "b c.sql");
     const auto calls = master.query("select command, rows_seen from calls order by n");
     ASSERT_EQ(calls.size(), 1u);
     EXPECT_EQ(*calls[0][0], "osql -E  -S (local) -d master -i \"" + path + "\" ");
@@ -248,7 +248,7 @@ TEST_F(ServerSideTest, FirstServerEntryCommitsWhatCameBeforeAndLaterEntriesRunOn
     const Strings texts = bench->person.eventsWithPrefix("progress:text:");
     // The commit texts appear once, in the server-side entry, and not at the end.
     EXPECT_EQ(std::count(texts.begin(), texts.end(), "正在提交数据......"), 1);
-    EXPECT_EQ(texts.back(), "正在校验：" + (folder.package() / "UpdateSql" / "c.sql").string());
+    EXPECT_EQ(texts.back(), "正在校验：" + pathToUtf8(folder.package() / "UpdateSql" / "c.sql"));
     EXPECT_EQ(bench->person.eventsWithPrefix("inform:"), Strings{"升级完毕！"});
     // a.sql: 0 and 1 before its lines, 2 at its end; then the server-side steps.
     Strings positions = bench->person.eventsWithPrefix("progress:pos:");

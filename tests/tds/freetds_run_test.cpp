@@ -82,7 +82,9 @@ protected:
     void writeScript(const std::string& name, const std::string& text) const {
         writeFile(scriptPath(name), utf8ToGbkLossy(text));
     }
-    fs::path scriptPath(const std::string& name) const { return m_package / "UpdateSql" / name; }
+    fs::path scriptPath(const std::string& name) const {
+        return m_package / "UpdateSql" / pathFromUtf8(name);
+    }
     std::string exceptionLog() const { return gbkToUtf8(readFile(m_package / "ReException.Log")); }
     Rows employees() const {
         return server.sqliteRows("hrdb", "select id, name from emp order by id");
@@ -231,7 +233,7 @@ TEST_P(FreetdsRunTest, serverSideEntryCommitsThenHandsTheScriptToOsql) {
     const auto calls = server.events("xp_cmdshell");
     ASSERT_EQ(calls.size(), 1u) << describe(server.events());
     EXPECT_EQ(calls[0]["command"].string(),
-              "osql -E  -S (local) -d hrdb -i \"" + scriptPath("b.sql").string() + "\" ");
+              "osql -E  -S (local) -d hrdb -i \"" + pathToUtf8(scriptPath("b.sql")) + "\" ");
     EXPECT_EQ(server.events("xp_cmdshell_output")[0]["output"].text(),
               "[(1 row affected), (1 row affected)]");
     const auto rpcs = server.events("rpc");
@@ -311,7 +313,7 @@ TEST_P(FreetdsRunTest, transactionDoomedByTheServerTakesTheFailurePath) {
     EXPECT_EQ(log.rfind("[FreeTDS][SQL Server]Transaction (Process ID ", 0), 0u) << log;
     // Besides the statement's own error, the log says why the run stopped.
     EXPECT_NE(log.find("insert into emp values (2, 'b')\r\n\r\n"), std::string::npos) << log;
-    EXPECT_NE(log.find(scriptPath("a.sql").string()), std::string::npos) << log;
+    EXPECT_NE(log.find(pathToUtf8(scriptPath("a.sql"))), std::string::npos) << log;
     EXPECT_TRUE(person.saw("inform:升级处理失败！"));
     EXPECT_FALSE(person.saw("inform:升级完毕！"));
 }

@@ -1126,9 +1126,14 @@ class OsqlOutput:
             self.lines.append(" " + " ".join("NULL" if v is None else str(v) for v in row))
 
 
-def resolve_path(path):
+def resolve_path(path, dos_devices=None):
     """The file as the server's shell would find it: separators and letter case as on
-    the system the program was written for."""
+    the system the program was written for. With `dos_devices` (a Wine prefix's folder of
+    drive links) a path with a drive letter is read through that drive, as a server on
+    the machine of a Windows program running under Wine would read it."""
+    drive = re.match(r"^([A-Za-z]):[\\/]", path)
+    if dos_devices and drive:
+        path = os.path.join(dos_devices, drive.group(1).lower() + ":", path[3:])
     candidates = [path, path.replace("\\", "/")]
     for candidate in candidates:
         if os.path.isfile(candidate):
@@ -1180,7 +1185,7 @@ class OsqlStandIn:
                 lines.append("Cannot open database \"%s\" requested by the login. The login "
                              "failed." % database)
                 return lines
-            found = resolve_path(path)
+            found = resolve_path(path, self.server.dos_devices)
             if found is None:
                 lines.append("Cannot open input file - '%s'" % path)
                 return lines
@@ -1599,6 +1604,7 @@ class Server:
         user, _, password = options.login.partition(":")
         self.login = (user, password)
         self.ansi_codec = options.ansi_codec
+        self.dos_devices = options.dos_devices
         self.catalog = Catalog(options.data_dir, options.lock_timeout)
         self.control = Control(options.control)
         self.log = EventLog(options.log)
@@ -1637,6 +1643,8 @@ def parse_arguments(argv):
                         help="also answer SQL Server Browser requests on this UDP port")
     parser.add_argument("--ansi-codec", default=SERVER_CODEC,
                         help="code page of varchar data and of osql input files without BOM")
+    parser.add_argument("--dos-devices",
+                        help="a Wine prefix's dosdevices folder: osql reads C:\\... through it")
     parser.add_argument("--lock-timeout", type=float, default=5.0,
                         help="seconds a statement waits for another connection's lock")
     parser.add_argument("--exit-on-stdin-eof", action="store_true",

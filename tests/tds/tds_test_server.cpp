@@ -23,7 +23,7 @@ std::string TdsTestServer::connectionString(const std::string& database,
 }
 
 fs::path TdsTestServer::databaseFile(const std::string& name) const {
-    return m_dataDir / (name + ".db");
+    return m_dataDir / pathFromUtf8(name + ".db");
 }
 
 void TdsTestServer::createDatabase(const std::string& name, bool withVersionTable) const {

@@ -18,6 +18,9 @@ struct TdsServerOptions {
     // Also answer SQL Server Browser requests on this UDP port for `instance`.
     std::optional<int> browserPort;
     std::string instance = "MSSQLSERVER";
+    // A Wine prefix's dosdevices folder, through which the osql stand-in reads script
+    // paths with a drive letter (the Windows test programs' scripts).
+    std::filesystem::path dosDevices;
 };
 
 class TdsTestServer {

@@ -47,6 +47,10 @@ TdsTestServer::TdsTestServer(TdsServerOptions options)
                                           "--instance",
                                           options.instance,
                                           "--exit-on-stdin-eof"};
+    if (!options.dosDevices.empty()) {
+        arguments.push_back("--dos-devices");
+        arguments.push_back(options.dosDevices.string());
+    }
     if (options.browserPort) {
         arguments.push_back("--browser-port");
         arguments.push_back(std::to_string(*options.browserPort));

@@ -2,6 +2,7 @@
 // running on this machine: a PostgreSQL cluster and the TDS test server, handed over in
 // environment variables (see tests/common/databases_win.cpp and
 // tests/tds/tds_test_server_win.cpp). Both are stopped when the command has ended.
+// WINEPREFIX names the Wine prefix the programs run in.
 //
 //   test_services <command> [arguments...]
 
@@ -27,7 +28,12 @@ int main(int argc, char** argv) {
     }
     try {
         PostgresCluster& cluster = PostgresCluster::instance();
-        TdsTestServer tds;
+        // The scripts that the Windows programs hand to osql lie in the Wine prefix.
+        TdsServerOptions options;
+        if (const char* prefix = std::getenv("WINEPREFIX"); prefix != nullptr && *prefix != '\0') {
+            options.dosDevices = std::filesystem::path(prefix) / "dosdevices";
+        }
+        TdsTestServer tds(options);
         ::setenv("P_UPDATE_TEST_PG_PORT", std::to_string(cluster.port()).c_str(), 1);
         ::setenv("P_UPDATE_TEST_PG_SOCKET", cluster.folder().c_str(), 1);
         ::setenv("P_UPDATE_TEST_TDS_PORT", std::to_string(tds.port()).c_str(), 1);

@@ -1,5 +1,7 @@
-#include "program_process.h"
+// The program as a child process on POSIX systems: fork and exec with the arguments as
+// given, its standard streams set up in the child.
 
+#include "program_process.h"
 #include "temp_dir.h"
 
 #include <cerrno>
@@ -21,19 +23,44 @@ ProgramProcess::ProgramProcess(fs::path program, std::string odbcTemplate, fs::p
     fs::create_directories(m_scratch);
 }
 
+namespace {
+
+// Writes all of `input` to `fd`; a program that has already ended must not end this test
+// program with SIGPIPE.
+void writeAll(int fd, const std::string& input) {
+    struct sigaction ignore {};
+    struct sigaction previous {};
+    ignore.sa_handler = SIG_IGN;
+    ::sigaction(SIGPIPE, &ignore, &previous);
+    for (std::size_t written = 0; written < input.size();) {
+        const ssize_t put = ::write(fd, input.data() + written, input.size() - written);
+        if (put < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            break; // the program is gone; wait() tells the rest
+        }
+        written += static_cast<std::size_t>(put);
+    }
+    ::sigaction(SIGPIPE, &previous, nullptr);
+}
+
+} // namespace
+
 ProgramProcess::~ProgramProcess() {
     if (m_input >= 0) {
-        ::close(m_input);
+        ::close(static_cast<int>(m_input));
     }
-    if (m_pid > 0 && !m_ended) {
-        ::kill(m_pid, SIGKILL);
-        ::waitpid(m_pid, nullptr, 0);
+    if (m_process > 0 && !m_ended) {
+        ::kill(static_cast<pid_t>(m_process), SIGKILL);
+        ::waitpid(static_cast<pid_t>(m_process), nullptr, 0);
     }
 }
 
 void ProgramProcess::start(const std::vector<std::string>& arguments, const std::string& input,
                            ProgramStreams streams) {
     writeFile(m_scratch / "stdin", input);
+    const bool inputPipe = streams.input != ProgramStreams::Input::File;
     std::vector<std::string> argv{m_program.string()};
     argv.insert(argv.end(), arguments.begin(), arguments.end());
     std::vector<char*> pointers;
@@ -44,8 +71,8 @@ void ProgramProcess::start(const std::vector<std::string>& arguments, const std:
     const std::string in = (m_scratch / "stdin").string();
     const std::string out = (m_scratch / "stdout").string();
     const std::string err = (m_scratch / "stderr").string();
-    int inputPipe[2] = {-1, -1};
-    if (streams.inputLater && ::pipe2(inputPipe, O_CLOEXEC) != 0) {
+    int inputEnds[2] = {-1, -1};
+    if (inputPipe && ::pipe2(inputEnds, O_CLOEXEC) != 0) {
         throw std::system_error(errno, std::generic_category(), "pipe");
     }
     int outputPipe[2] = {-1, -1};
@@ -56,12 +83,12 @@ void ProgramProcess::start(const std::vector<std::string>& arguments, const std:
         ::close(outputPipe[0]); // nobody will ever read
     }
 
-    m_pid = ::fork();
-    if (m_pid < 0) {
+    const pid_t pid = ::fork();
+    if (pid < 0) {
         throw std::system_error(errno, std::generic_category(), "fork");
     }
-    if (m_pid == 0) {
-        const int inFd = streams.inputLater ? inputPipe[0] : ::open(in.c_str(), O_RDONLY);
+    if (pid == 0) {
+        const int inFd = inputPipe ? inputEnds[0] : ::open(in.c_str(), O_RDONLY);
         const int outFd = streams.output == ProgramStreams::Output::BrokenPipe
                               ? outputPipe[1]
                               : ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -81,14 +108,22 @@ void ProgramProcess::start(const std::vector<std::string>& arguments, const std:
         // The console front end, whatever display the tests may have.
         ::unsetenv("DISPLAY");
         ::unsetenv("WAYLAND_DISPLAY");
-        ::setenv("P_UPDATE_UI", "console", 1);
+        if (streams.consoleRequested) {
+            ::setenv("P_UPDATE_UI", "console", 1);
+        } else {
+            ::unsetenv("P_UPDATE_UI");
+        }
         ::setenv("P_UPDATE_ODBC", m_odbcTemplate.c_str(), 1);
         ::execv(pointers[0], pointers.data());
         ::_exit(127);
     }
-    if (streams.inputLater) {
-        ::close(inputPipe[0]);
-        m_input = inputPipe[1];
+    m_process = pid;
+    if (inputPipe) {
+        ::close(inputEnds[0]);
+        m_input = inputEnds[1];
+        if (streams.input == ProgramStreams::Input::Pipe) {
+            answer(input);
+        }
     }
     if (outputPipe[1] >= 0) {
         ::close(outputPipe[1]);
@@ -96,23 +131,8 @@ void ProgramProcess::start(const std::vector<std::string>& arguments, const std:
 }
 
 void ProgramProcess::answer(const std::string& input) {
-    // A program that has already ended must not end this test program with SIGPIPE.
-    struct sigaction ignore {};
-    struct sigaction previous {};
-    ignore.sa_handler = SIG_IGN;
-    ::sigaction(SIGPIPE, &ignore, &previous);
-    for (std::size_t written = 0; written < input.size();) {
-        const ssize_t put = ::write(m_input, input.data() + written, input.size() - written);
-        if (put < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            break; // the program is gone; wait() tells the rest
-        }
-        written += static_cast<std::size_t>(put);
-    }
-    ::sigaction(SIGPIPE, &previous, nullptr);
-    ::close(m_input);
+    writeAll(static_cast<int>(m_input), input);
+    ::close(static_cast<int>(m_input));
     m_input = -1;
 }
 
@@ -121,11 +141,11 @@ std::string ProgramProcess::outputSoFar() const {
 }
 
 bool ProgramProcess::running() {
-    if (m_ended || m_pid <= 0) {
+    if (m_ended || m_process <= 0) {
         return false;
     }
-    const pid_t done = ::waitpid(m_pid, &m_rawStatus, WNOHANG);
-    if (done == m_pid) {
+    const pid_t pid = static_cast<pid_t>(m_process);
+    if (::waitpid(pid, &m_rawStatus, WNOHANG) == pid) {
         m_ended = true;
     }
     return !m_ended;
@@ -138,8 +158,8 @@ ProgramResult ProgramProcess::wait(std::chrono::seconds limit) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     if (!m_ended) {
-        ::kill(m_pid, SIGKILL);
-        ::waitpid(m_pid, &m_rawStatus, 0);
+        ::kill(static_cast<pid_t>(m_process), SIGKILL);
+        ::waitpid(static_cast<pid_t>(m_process), &m_rawStatus, 0);
         m_ended = true;
         result.hung = true;
     }
@@ -151,20 +171,6 @@ ProgramResult ProgramProcess::wait(std::chrono::seconds limit) {
     result.out = readFile(m_scratch / "stdout");
     result.err = readFile(m_scratch / "stderr");
     return result;
-}
-
-ProgramResult runProgram(const fs::path& program, const std::string& odbcTemplate,
-                         const fs::path& scratch, const std::vector<std::string>& arguments,
-                         const std::string& input, std::chrono::seconds limit) {
-    ProgramProcess process(program, odbcTemplate, scratch);
-    process.start(arguments, input);
-    return process.wait(limit);
-}
-
-fs::path installProgram(const fs::path& packageFolder) {
-    const fs::path copy = packageFolder / "P_Update";
-    fs::copy_file(P_UPDATE_BINARY, copy, fs::copy_options::overwrite_existing);
-    return copy;
 }
 
 } // namespace pupdate::testing

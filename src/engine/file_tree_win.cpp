@@ -1,0 +1,417 @@
+// The copy's file-system calls on Windows. Win32 opens no name relative to an open
+// folder, so a folder is held open (which keeps it from being renamed or removed while
+// the copy works in it) and its entries are reached through the full name of the folder
+// that handle holds, in the "\\?\" form that has no length limit and no reserved device
+// names. Folders are listed from their handle, a reparse point (a symbolic link or a
+// junction) is taken for what it leads to, as the shell's copy takes it, and identity is
+// the volume's serial number with the file index.
+
+#include "code_page.h"
+#include "file_tree.h"
+
+#include <aclapi.h>
+#include <windows.h>
+
+namespace pupdate::filetree {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// The attributes a copy carries over; the others (compressed, encrypted, sparse, ...)
+// are the file system's to give.
+constexpr DWORD kKeptAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
+                                  FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                                  FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+std::error_code systemError(DWORD code) {
+    return std::error_code(static_cast<int>(code), std::system_category());
+}
+
+std::error_code lastError() {
+    return systemError(::GetLastError());
+}
+
+HANDLE handleOf(const Handle& handle) {
+    return reinterpret_cast<HANDLE>(handle.native());
+}
+
+std::wstring wide(const std::string& utf8) {
+    const std::u16string text = utf8ToUtf16(utf8);
+    return std::wstring(text.begin(), text.end());
+}
+
+std::string narrow(std::wstring_view name) {
+    return utf16ToUtf8(
+        std::u16string_view(reinterpret_cast<const char16_t*>(name.data()), name.size()));
+}
+
+std::int64_t fileTime(const FILETIME& time) {
+    return static_cast<std::int64_t>((static_cast<std::uint64_t>(time.dwHighDateTime) << 32) |
+                                     time.dwLowDateTime);
+}
+
+// The full name of what `handle` holds, as "\\?\C:\..." (or "\\?\UNC\...", or by the
+// volume's GUID where it has no drive letter), without a trailing separator; `fallback`
+// made absolute when the system cannot tell.
+fs::path finalPath(HANDLE handle, const fs::path& fallback) {
+    for (const DWORD volume : {DWORD{VOLUME_NAME_DOS}, DWORD{VOLUME_NAME_GUID}}) {
+        std::wstring name(MAX_PATH, L'\0');
+        for (;;) {
+            const DWORD length =
+                ::GetFinalPathNameByHandleW(handle, name.data(), static_cast<DWORD>(name.size()),
+                                            FILE_NAME_NORMALIZED | volume);
+            if (length == 0) {
+                break;
+            }
+            if (length < name.size()) {
+                name.resize(length);
+                while (!name.empty() && name.back() == L'\\') {
+                    name.pop_back();
+                }
+                return fs::path(name);
+            }
+            name.resize(length);
+        }
+    }
+    std::error_code ignored;
+    fs::path absolute = fs::absolute(fallback, ignored);
+    return absolute.empty() ? fallback : absolute;
+}
+
+// Opens a folder by its full name, following a reparse point. Other processes may read
+// and write in it, but not rename or remove it while it is open.
+Handle openFolderHandle(const std::wstring& name, std::error_code& error) {
+    const HANDLE handle = ::CreateFileW(name.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                        FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        error = lastError();
+        return Handle();
+    }
+    Handle held(reinterpret_cast<Handle::Native>(handle));
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (!::GetFileInformationByHandle(handle, &information)) {
+        error = lastError();
+        return Handle();
+    }
+    if ((information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        error = systemError(ERROR_DIRECTORY);
+        return Handle();
+    }
+    return held;
+}
+
+// What a reparse point leads to, learnt by opening it.
+Kind kindBehind(const std::wstring& name) {
+    const HANDLE handle = ::CreateFileW(name.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr,
+                                        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        return Kind::Unknown;
+    }
+    const Handle held(reinterpret_cast<Handle::Native>(handle));
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (!::GetFileInformationByHandle(handle, &information)) {
+        return Kind::Unknown;
+    }
+    if ((information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        return Kind::Folder;
+    }
+    return ::GetFileType(handle) == FILE_TYPE_DISK ? Kind::File : Kind::Other;
+}
+
+// The access control list of `file` for a file that is to take its place, or null when a
+// new file in the same folder gets the same by inheritance anyway: only a list of its own
+// (protected from inheritance, or with entries given to it) is carried over. Released
+// with LocalFree.
+PSECURITY_DESCRIPTOR ownAccessList(HANDLE file, PACL& list, bool& isProtected) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    list = nullptr;
+    if (::GetSecurityInfo(file, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &list,
+                          nullptr, &descriptor) != ERROR_SUCCESS) {
+        return nullptr;
+    }
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    ::GetSecurityDescriptorControl(descriptor, &control, &revision);
+    isProtected = (control & SE_DACL_PROTECTED) != 0;
+    bool ownEntries = false;
+    if (list != nullptr) {
+        for (DWORD index = 0; index < list->AceCount && !ownEntries; ++index) {
+            void* entry = nullptr;
+            if (::GetAce(list, index, &entry)) {
+                ownEntries = (static_cast<ACE_HEADER*>(entry)->AceFlags & INHERITED_ACE) == 0;
+            }
+        }
+    }
+    if (list == nullptr || (!isProtected && !ownEntries)) {
+        ::LocalFree(descriptor);
+        return nullptr;
+    }
+    return descriptor;
+}
+
+} // namespace
+
+// ------------------------------------------------------------------------------ Handle
+
+Handle& Handle::operator=(Handle&& other) noexcept {
+    if (this != &other) {
+        reset();
+        m_native = other.m_native;
+        other.m_native = kNone;
+    }
+    return *this;
+}
+
+bool Handle::close(std::error_code& error) {
+    const HANDLE handle = reinterpret_cast<HANDLE>(m_native);
+    m_native = kNone;
+    if (!::CloseHandle(handle)) {
+        error = lastError();
+        return false;
+    }
+    return true;
+}
+
+void Handle::reset() {
+    if (m_native != kNone) {
+        ::CloseHandle(reinterpret_cast<HANDLE>(m_native));
+        m_native = kNone;
+    }
+}
+
+// ------------------------------------------------------------------------------ Folder
+
+Folder Folder::open(const fs::path& path, std::error_code& error) {
+    Handle handle = openFolderHandle(path.native(), error);
+    if (!handle.isOpen()) {
+        return Folder();
+    }
+    fs::path full = finalPath(handleOf(handle), path);
+    return Folder(std::move(handle), std::move(full));
+}
+
+Folder Folder::openFolder(const std::string& name, std::error_code& error) const {
+    const std::wstring child = m_path.native() + L'\\' + wide(name);
+    Handle handle = openFolderHandle(child, error);
+    if (!handle.isOpen()) {
+        return Folder();
+    }
+    // Through a junction or link the folder held lies elsewhere: its entries are reached
+    // by its own name, not by the way it was found.
+    fs::path full = finalPath(handleOf(handle), fs::path(child));
+    return Folder(std::move(handle), std::move(full));
+}
+
+Folder Folder::makeFolder(const std::string& name, std::error_code& error) const {
+    const std::wstring child = m_path.native() + L'\\' + wide(name);
+    if (!::CreateDirectoryW(child.c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS) {
+        error = lastError();
+        return Folder();
+    }
+    return openFolder(name, error);
+}
+
+Identity Folder::identity(std::error_code& error) const {
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (!::GetFileInformationByHandle(handleOf(m_handle), &information)) {
+        error = lastError();
+        return {};
+    }
+    return {information.dwVolumeSerialNumber,
+            (static_cast<std::uint64_t>(information.nFileIndexHigh) << 32) |
+                information.nFileIndexLow};
+}
+
+bool Folder::list(std::vector<Entry>& entries, std::error_code& error) const {
+    entries.clear();
+    // The folder's own handle is read from its start, as a fresh listing.
+    std::vector<std::uint64_t> buffer(64 * 1024 / sizeof(std::uint64_t));
+    FILE_INFO_BY_HANDLE_CLASS request = FileIdBothDirectoryRestartInfo;
+    for (;;) {
+        if (!::GetFileInformationByHandleEx(handleOf(m_handle), request, buffer.data(),
+                                            static_cast<DWORD>(buffer.size() * sizeof buffer[0]))) {
+            const DWORD code = ::GetLastError();
+            if (code == ERROR_NO_MORE_FILES) {
+                return true;
+            }
+            error = systemError(code);
+            return false;
+        }
+        request = FileIdBothDirectoryInfo;
+        const auto* bytes = reinterpret_cast<const unsigned char*>(buffer.data());
+        for (;;) {
+            const auto* info = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(bytes);
+            const std::wstring_view name(info->FileName, info->FileNameLength / sizeof(wchar_t));
+            if (name != L"." && name != L"..") {
+                const DWORD attributes = info->FileAttributes;
+                Kind kind = Kind::File;
+                if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+                    kind = kindBehind(m_path.native() + L'\\' + std::wstring(name));
+                } else if ((attributes & FILE_ATTRIBUTE_DEVICE) != 0) {
+                    kind = Kind::Other;
+                } else if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+                    kind = Kind::Folder;
+                }
+                entries.push_back({narrow(name), kind});
+            }
+            if (info->NextEntryOffset == 0) {
+                break;
+            }
+            bytes += info->NextEntryOffset;
+        }
+    }
+}
+
+bool Folder::rename(const std::string& from, const std::string& to, std::error_code& error) const {
+    const std::wstring source = m_path.native() + L'\\' + wide(from);
+    const std::wstring target = m_path.native() + L'\\' + wide(to);
+    if (::MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+        return true;
+    }
+    const DWORD moveError = ::GetLastError();
+    error = systemError(moveError);
+    // A read-only file is replaced as the shell's copy replaces it without asking; its
+    // replacement already carries the attribute. Left as it was when that fails too.
+    const DWORD attributes = ::GetFileAttributesW(target.c_str());
+    if (moveError != ERROR_ACCESS_DENIED || attributes == INVALID_FILE_ATTRIBUTES ||
+        (attributes & FILE_ATTRIBUTE_READONLY) == 0 ||
+        (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ||
+        !::SetFileAttributesW(target.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY)) {
+        return false;
+    }
+    if (::MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+        error.clear();
+        return true;
+    }
+    error = lastError();
+    ::SetFileAttributesW(target.c_str(), attributes);
+    return false;
+}
+
+void Folder::removeFile(const std::string& name) const {
+    const std::wstring file = m_path.native() + L'\\' + wide(name);
+    if (!::DeleteFileW(file.c_str()) && ::GetLastError() == ERROR_ACCESS_DENIED) {
+        // A file made read-only when it was filled.
+        ::SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_NORMAL);
+        ::DeleteFileW(file.c_str());
+    }
+}
+
+// -------------------------------------------------------------------------- SourceFile
+
+SourceFile SourceFile::open(const Folder& folder, const std::string& name, std::error_code& error) {
+    SourceFile file;
+    const std::wstring path = folder.m_path.native() + L'\\' + wide(name);
+    // Others may go on reading, writing or renaming it: the copy reads what the handle
+    // holds.
+    const HANDLE handle = ::CreateFileW(path.c_str(), GENERIC_READ, kShareAll, nullptr,
+                                        OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        error = lastError();
+        return file;
+    }
+    Handle held(reinterpret_cast<Handle::Native>(handle));
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (!::GetFileInformationByHandle(handle, &information)) {
+        error = lastError();
+        return file;
+    }
+    if (::GetFileType(handle) != FILE_TYPE_DISK ||
+        (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        error = std::make_error_code(std::errc::not_supported);
+        return file;
+    }
+    file.m_handle = std::move(held);
+    file.m_size =
+        (static_cast<std::uint64_t>(information.nFileSizeHigh) << 32) | information.nFileSizeLow;
+    file.m_permissions = information.dwFileAttributes & kKeptAttributes;
+    file.m_accessTime[0] = fileTime(information.ftLastAccessTime);
+    file.m_modificationTime[0] = fileTime(information.ftLastWriteTime);
+    return file;
+}
+
+// ----------------------------------------------------------------------------- NewFile
+
+NewFile NewFile::create(const Folder& folder, const std::string& name, const SourceFile& source,
+                        const std::string* replaces, std::error_code& error) {
+    NewFile file;
+    DWORD attributes = source.m_permissions;
+    PSECURITY_DESCRIPTOR keptSecurity = nullptr;
+    PACL keptList = nullptr;
+    bool keptProtected = false;
+    if (replaces != nullptr) {
+        // A replacement takes the attributes and the access control list of the file it
+        // replaces, as the installation had them.
+        const std::wstring old = folder.m_path.native() + L'\\' + wide(*replaces);
+        const HANDLE handle = ::CreateFileW(old.c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES,
+                                            kShareAll, nullptr, OPEN_EXISTING, 0, nullptr);
+        if (handle != INVALID_HANDLE_VALUE) {
+            const Handle held(reinterpret_cast<Handle::Native>(handle));
+            BY_HANDLE_FILE_INFORMATION information{};
+            if (::GetFileInformationByHandle(handle, &information) &&
+                (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+                attributes = information.dwFileAttributes & kKeptAttributes;
+                keptSecurity = ownAccessList(handle, keptList, keptProtected);
+            }
+        }
+    }
+    const std::wstring path = folder.m_path.native() + L'\\' + wide(name);
+    const HANDLE handle = ::CreateFileW(
+        path.c_str(), GENERIC_WRITE | FILE_WRITE_ATTRIBUTES | (keptSecurity ? WRITE_DAC : 0), 0,
+        nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        error = lastError();
+        ::LocalFree(keptSecurity);
+        return file;
+    }
+    file.m_handle = Handle(reinterpret_cast<Handle::Native>(handle));
+    file.m_attributes = attributes;
+    if (keptSecurity != nullptr) {
+        // Inherited entries are the folder's to give; where this process may not set the
+        // list, the file keeps what it inherited.
+        const SECURITY_INFORMATION what =
+            DACL_SECURITY_INFORMATION | (keptProtected ? PROTECTED_DACL_SECURITY_INFORMATION
+                                                       : UNPROTECTED_DACL_SECURITY_INFORMATION);
+        ::SetSecurityInfo(handle, SE_FILE_OBJECT, what, nullptr, nullptr, keptList, nullptr);
+        ::LocalFree(keptSecurity);
+    }
+    return file;
+}
+
+bool NewFile::fill(const SourceFile& source, std::error_code& error) {
+    const HANDLE in = handleOf(source.m_handle);
+    const HANDLE out = handleOf(m_handle);
+    std::vector<char> buffer(1024 * 1024);
+    for (;;) {
+        DWORD got = 0;
+        if (!::ReadFile(in, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr)) {
+            error = lastError();
+            return false;
+        }
+        if (got == 0) {
+            break;
+        }
+        for (DWORD written = 0; written < got;) {
+            DWORD put = 0;
+            if (!::WriteFile(out, buffer.data() + written, got - written, &put, nullptr)) {
+                error = lastError();
+                return false;
+            }
+            written += put;
+        }
+    }
+    // The source's times and the chosen attributes, read-only among them, once every
+    // byte is written. A file system that cannot set them is no reason to fail the copy.
+    FILE_BASIC_INFO basic{};
+    basic.LastAccessTime.QuadPart = source.m_accessTime[0];
+    basic.LastWriteTime.QuadPart = source.m_modificationTime[0];
+    basic.FileAttributes = m_attributes != 0 ? m_attributes : FILE_ATTRIBUTE_NORMAL;
+    ::SetFileInformationByHandle(out, FileBasicInfo, &basic, sizeof basic);
+    return true;
+}
+
+} // namespace pupdate::filetree
