@@ -23,7 +23,14 @@ public:
     explicit Handle(Native native) : m_native(native) {}
     ~Handle() { reset(); }
     Handle(Handle&& other) noexcept : m_native(other.m_native) { other.m_native = kNone; }
-    Handle& operator=(Handle&& other) noexcept;
+    Handle& operator=(Handle&& other) noexcept {
+        if (this != &other) {
+            reset();
+            m_native = other.m_native;
+            other.m_native = kNone;
+        }
+        return *this;
+    }
     Handle(const Handle&) = delete;
     Handle& operator=(const Handle&) = delete;
 

@@ -93,15 +93,6 @@ bool copyBytes(int in, int out, std::uint64_t size) {
 
 // ------------------------------------------------------------------------------ Handle
 
-Handle& Handle::operator=(Handle&& other) noexcept {
-    if (this != &other) {
-        reset();
-        m_native = other.m_native;
-        other.m_native = kNone;
-    }
-    return *this;
-}
-
 bool Handle::close(std::error_code& error) {
     const int fd = static_cast<int>(m_native);
     m_native = kNone;

@@ -157,15 +157,6 @@ PSECURITY_DESCRIPTOR ownAccessList(HANDLE file, PACL& list, bool& isProtected) {
 
 // ------------------------------------------------------------------------------ Handle
 
-Handle& Handle::operator=(Handle&& other) noexcept {
-    if (this != &other) {
-        reset();
-        m_native = other.m_native;
-        other.m_native = kNone;
-    }
-    return *this;
-}
-
 bool Handle::close(std::error_code& error) {
     const HANDLE handle = reinterpret_cast<HANDLE>(m_native);
     m_native = kNone;

@@ -4,6 +4,7 @@
 // socket that the superuser logs in through; the host's psqlODBC opens it by its Unix name).
 
 #include "databases.h"
+#include "environment.h"
 #include "utf8_path.h"
 
 #include <cstdlib>
@@ -13,28 +14,14 @@
 
 namespace pupdate::testing {
 
-namespace {
-
-std::string required(const char* name) {
-    const char* value = std::getenv(name);
-    if (value == nullptr || *value == '\0') {
-        throw std::runtime_error(std::string(name) +
-                                 " is not set: run the Windows tests through "
-                                 "scripts/test-windows.sh, which starts PostgreSQL on the host");
-    }
-    return value;
-}
-
-} // namespace
-
 PostgresCluster& PostgresCluster::instance() {
     static PostgresCluster cluster(true);
     return cluster;
 }
 
 PostgresCluster::PostgresCluster(bool)
-    : m_folder(pathFromUtf8(required("P_UPDATE_TEST_PG_SOCKET"))) {
-    m_port = std::stoi(required("P_UPDATE_TEST_PG_PORT"));
+    : m_folder(pathFromUtf8(hostServerSetting("P_UPDATE_TEST_PG_SOCKET", "PostgreSQL"))) {
+    m_port = std::stoi(hostServerSetting("P_UPDATE_TEST_PG_PORT", "PostgreSQL"));
     m_running = true;
 }
 

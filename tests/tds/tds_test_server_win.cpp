@@ -3,6 +3,7 @@
 // P_UPDATE_TEST_TDS_PORT and P_UPDATE_TEST_TDS_FOLDER (its folder by its Unix name). The
 // test programs share it, so each test uses databases of its own names.
 
+#include "environment.h"
 #include "host_path.h"
 #include "tds_test_server.h"
 
@@ -11,26 +12,13 @@
 
 namespace pupdate::testing {
 
-namespace {
-
-std::string required(const char* name) {
-    const char* value = std::getenv(name);
-    if (value == nullptr || *value == '\0') {
-        throw std::runtime_error(std::string(name) +
-                                 " is not set: run the Windows tests through "
-                                 "scripts/test-windows.sh, which starts the TDS test server");
-    }
-    return value;
-}
-
-} // namespace
-
 TdsTestServer::TdsTestServer(TdsServerOptions options) {
-    const std::filesystem::path folder = pathFromHost(required("P_UPDATE_TEST_TDS_FOLDER"));
+    const std::filesystem::path folder =
+        pathFromHost(hostServerSetting("P_UPDATE_TEST_TDS_FOLDER", "the TDS test server"));
     m_dataDir = folder / "data";
     m_log = folder / "server.jsonl";
     m_control = folder / "control.json";
-    m_port = std::stoi(required("P_UPDATE_TEST_TDS_PORT"));
+    m_port = std::stoi(hostServerSetting("P_UPDATE_TEST_TDS_PORT", "the TDS test server"));
     if (options.browserPort) {
         m_browserStatus = "browser: not started for the Windows tests";
     }
