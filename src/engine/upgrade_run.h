@@ -125,9 +125,9 @@ private:
     std::string m_connStr;
     std::string m_openedDatabase; // the database name both connections were opened with
     RunRecords m_records;
-    PathResolver m_paths;         // package names; each folder listed once per run
-    odbc::Connection m_adoconn;   // carries the run's transaction
-    odbc::Connection m_adoconn1;  // server-side script calls, outside the transaction
+    PathResolver m_paths;        // package names; each folder listed once per run
+    odbc::Connection m_adoconn;  // carries the run's transaction
+    odbc::Connection m_adoconn1; // server-side script calls, outside the transaction
     TransactionProof m_transactionProof;
     std::optional<std::vector<UpdateEntryPlan>> m_plan; // checked list, until the walk
 };
