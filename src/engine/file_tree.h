@@ -144,7 +144,8 @@ public:
 
 private:
     Handle m_handle;
-    std::uint32_t m_attributes = 0; // Windows: given with the times, read-only last
+    // Windows only: the attributes given with the times, read-only last.
+    [[maybe_unused]] std::uint32_t m_attributes = 0;
 };
 
 } // namespace pupdate::filetree
