@@ -37,10 +37,7 @@ std::string printable(std::string_view raw, TextEncoding encoding) {
     if (encoding == TextEncoding::Utf16Le || encoding == TextEncoding::Utf16Be) {
         std::u16string units(raw.size() / 2, u'\0');
         for (std::size_t i = 0; i < units.size(); ++i) {
-            const auto first = static_cast<unsigned char>(raw[2 * i]);
-            const auto second = static_cast<unsigned char>(raw[2 * i + 1]);
-            units[i] = static_cast<char16_t>(
-                encoding == TextEncoding::Utf16Be ? (first << 8 | second) : (first | second << 8));
+            units[i] = utf16Unit(raw.data() + 2 * i, encoding == TextEncoding::Utf16Be);
         }
         std::string shown = shownLine(utf16ToUtf8(units));
         if (raw.size() % 2 != 0) {

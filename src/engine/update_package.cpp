@@ -144,11 +144,8 @@ public:
 
     std::size_t size() const { return m_bytes.size() / m_width; }
     unsigned at(std::size_t i) const {
-        const auto* data = reinterpret_cast<const unsigned char*>(m_bytes.data()) + i * m_width;
-        if (m_width == 1) {
-            return data[0];
-        }
-        return m_bigEndian ? (data[0] << 8 | data[1]) : (data[0] | data[1] << 8);
+        const char* data = m_bytes.data() + i * m_width;
+        return m_width == 1 ? static_cast<unsigned char>(data[0]) : utf16Unit(data, m_bigEndian);
     }
     std::string_view units(std::size_t from, std::size_t to) const {
         return m_bytes.substr(from * m_width, (to - from) * m_width);
@@ -398,8 +395,7 @@ ScriptLineReader::ScriptLineReader(const fs::path& file) : m_path(file), m_buffe
 }
 
 unsigned ScriptLineReader::unitAt(std::size_t pos) const {
-    const auto* data = reinterpret_cast<const unsigned char*>(m_buffer.data()) + pos;
-    return m_bigEndian ? (data[0] << 8 | data[1]) : (data[0] | data[1] << 8);
+    return utf16Unit(m_buffer.data() + pos, m_bigEndian);
 }
 
 bool ScriptLineReader::fill() {
@@ -410,15 +406,6 @@ bool ScriptLineReader::fill() {
     m_end = readChunk(m_in, m_path, m_buffer.data(), m_buffer.size());
     if (m_first) {
         m_first = false;
-        // Make sure a byte-order mark cut by a short read is still seen whole.
-        while (m_end < 3) {
-            const std::size_t more =
-                readChunk(m_in, m_path, m_buffer.data() + m_end, m_buffer.size() - m_end);
-            if (more == 0) {
-                break;
-            }
-            m_end += more;
-        }
         if (const auto mark = byteOrderMark(std::string_view(m_buffer.data(), m_end))) {
             m_pos = mark->length;
             m_wide = mark->encoding != TextEncoding::Utf8;
@@ -526,10 +513,8 @@ namespace {
 // a line, a zero unit ends the text. `bytes` holds whole units only.
 bool countWideLines(std::string_view bytes, bool bigEndian, LineCountState& state,
                     std::int64_t& count) {
-    const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
     for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
-        const unsigned unit =
-            bigEndian ? (data[i] << 8 | data[i + 1]) : (data[i] | data[i + 1] << 8);
+        const unsigned unit = utf16Unit(bytes.data() + i, bigEndian);
         if (unit == 0) {
             return false;
         }
@@ -567,18 +552,10 @@ ScriptSurvey surveyScript(const fs::path& file) {
     LineCountState state;
 
     for (;;) {
-        std::size_t size = readChunk(in, file, buffer.data(), buffer.size());
+        const std::size_t size = readChunk(in, file, buffer.data(), buffer.size());
         std::size_t from = 0;
         if (first) {
             first = false;
-            while (size > 0 && size < 3) {
-                const std::size_t more =
-                    readChunk(in, file, buffer.data() + size, buffer.size() - size);
-                if (more == 0) {
-                    break;
-                }
-                size += more;
-            }
             mark = byteOrderMark(std::string_view(buffer.data(), size));
             from = mark ? mark->length : 0;
         }

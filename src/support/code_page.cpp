@@ -300,11 +300,9 @@ std::string decodeUtf16(std::string_view bytes, bool bigEndian) {
     if (bytes.size() % 2 != 0) {
         throw CodePageError("UTF-16 text ends inside a code unit");
     }
-    const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
     const std::size_t units = bytes.size() / 2;
     auto unitAt = [&](std::size_t i) -> char32_t {
-        return bigEndian ? (data[2 * i] << 8 | data[2 * i + 1])
-                         : (data[2 * i] | data[2 * i + 1] << 8);
+        return utf16Unit(bytes.data() + 2 * i, bigEndian);
     };
     std::string out;
     out.reserve(bytes.size());

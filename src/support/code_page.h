@@ -101,6 +101,12 @@ std::string gbkToUtf8(std::string_view gbk);
 // Malformed UTF-8 input bytes also become '?'.
 std::string utf8ToGbkLossy(std::string_view utf8);
 
+// The UTF-16 code unit held by the two bytes at `bytes`, in the given byte order.
+inline char16_t utf16Unit(const char* bytes, bool bigEndian) {
+    const auto* data = reinterpret_cast<const unsigned char*>(bytes);
+    return static_cast<char16_t>(bigEndian ? (data[0] << 8 | data[1]) : (data[0] | data[1] << 8));
+}
+
 // Decodes one line in the given encoding (UTF-16 lines are their code units' bytes);
 // raises CodePageError when malformed.
 std::string decodeLine(std::string_view bytes, TextEncoding encoding);
