@@ -24,18 +24,11 @@ namespace {
 // at the start keep the name inside, as everywhere else in the name.
 bool staysInside(std::string_view file) {
     int depth = 0;
-    std::size_t start = 0;
-    while (start <= file.size()) {
-        const std::size_t end = std::min(file.find_first_of("\\/", start), file.size());
-        const std::string_view part = file.substr(start, end - start);
-        if (part == "..") {
-            if (--depth < 0) {
-                return false;
-            }
-        } else if (!part.empty() && part != ".") {
-            ++depth;
+    for (const std::string_view part : splitPackagePath(file)) {
+        depth += part == ".." ? -1 : 1;
+        if (depth < 0) {
+            return false;
         }
-        start = end + 1;
     }
     return true;
 }

@@ -13,9 +13,7 @@ namespace pupdate {
 
 namespace fs = std::filesystem;
 
-namespace {
-
-std::vector<std::string_view> splitComponents(std::string_view relative) {
+std::vector<std::string_view> splitPackagePath(std::string_view relative) {
     std::vector<std::string_view> parts;
     std::size_t start = 0;
     while (start <= relative.size()) {
@@ -32,8 +30,6 @@ std::vector<std::string_view> splitComponents(std::string_view relative) {
     }
     return parts;
 }
-
-} // namespace
 
 const PathResolver::Listing& PathResolver::listing(const fs::path& folder) {
     auto found = m_listings.find(folder.native());
@@ -91,7 +87,7 @@ std::vector<fs::path> PathResolver::matches(const fs::path& folder, std::string_
 fs::path PathResolver::resolve(const fs::path& base, std::string_view relative) {
     fs::path result = base;
     bool onDisk = true;
-    for (const std::string_view part : splitComponents(relative)) {
+    for (const std::string_view part : splitPackagePath(relative)) {
         if (onDisk && part != "..") {
             const std::vector<fs::path> found = matches(result, part);
             if (!found.empty()) {

@@ -10,6 +10,10 @@
 
 namespace pupdate {
 
+// The components of a package name (separators '\' or '/'), without empty and "."
+// components; ".." is kept.
+std::vector<std::string_view> splitPackagePath(std::string_view relative);
+
 // Resolves package names against what exists on disk, listing each folder at most once:
 // a run looks up thousands of script names in one folder, and listing it for every name
 // would make the time grow with the number of names times the number of files. What a
