@@ -136,13 +136,6 @@ Details RunRecords::details() const {
     return details;
 }
 
-Details RunRecords::detailsWith(LogRecordKind kind, std::string_view record) const {
-    RunRecords withRecord = *this;
-    const Step step(withRecord, kind);
-    withRecord.add(record);
-    return withRecord.details();
-}
-
 std::string connectionFailureStatus(const std::exception& error) {
     // The server refused the login (SQL Server's error 18456, or the ODBC state for an
     // invalid authorization); anything else is told as a connection that failed.

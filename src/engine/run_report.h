@@ -53,8 +53,6 @@ public:
     // Empty when no record was written; otherwise the account of the records and their
     // text, one after another with an empty line between them.
     Details details() const;
-    // The details as they will be once one more record of `kind` is written.
-    Details detailsWith(LogRecordKind kind, std::string_view record) const;
 
 private:
     LogRecordKind m_kind = LogRecordKind::Other;
