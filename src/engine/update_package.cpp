@@ -60,7 +60,25 @@ void openForReading(std::ifstream& in, const fs::path& file) {
 // Where a text list would start its lines: CR, LF and CR LF end a line.
 struct LineCountState {
     bool atLineStart = true;
-    bool afterCr = false; // the previous byte was a CR that ended a line
+    bool afterCr = false; // the previous unit was a CR that ended a line
+
+    // Takes the next unit of the text (not a zero), counting the line it starts.
+    void take(unsigned unit, std::int64_t& count) {
+        if (afterCr) {
+            afterCr = false;
+            if (unit == '\n') {
+                return; // the LF of a CR LF pair
+            }
+        }
+        if (atLineStart) {
+            ++count;
+            atLineStart = false;
+        }
+        if (unit == '\r' || unit == '\n') {
+            atLineStart = true;
+            afterCr = unit == '\r';
+        }
+    }
 };
 
 // Position of the first `c` in data[from, size), or `size`.
@@ -85,24 +103,11 @@ bool countLines(std::string_view chunk, LineCountState& state, std::int64_t& cou
         if (c == '\0') {
             return false;
         }
-        if (state.afterCr) {
-            state.afterCr = false;
-            if (c == '\n') {
-                ++i; // the LF of a CR LF pair
-                continue;
-            }
-        }
-        if (state.atLineStart) {
-            ++count;
-            state.atLineStart = false;
-        }
+        state.take(static_cast<unsigned char>(c), count);
+        ++i;
         if (c == '\r' || c == '\n') {
-            state.atLineStart = true;
-            state.afterCr = c == '\r';
-            ++i;
             continue;
         }
-        ++i;
         if (nextLf < i) {
             nextLf = findByte(data, i, size, '\n');
         }
@@ -518,20 +523,7 @@ bool countWideLines(std::string_view bytes, bool bigEndian, LineCountState& stat
         if (unit == 0) {
             return false;
         }
-        if (state.afterCr) {
-            state.afterCr = false;
-            if (unit == '\n') {
-                continue;
-            }
-        }
-        if (state.atLineStart) {
-            ++count;
-            state.atLineStart = false;
-        }
-        if (unit == '\r' || unit == '\n') {
-            state.atLineStart = true;
-            state.afterCr = unit == '\r';
-        }
+        state.take(unit, count);
     }
     return true;
 }
