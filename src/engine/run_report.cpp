@@ -55,6 +55,12 @@ void RunRecords::clear() {
     m_keptRecords = 0;
     m_cut = false;
     m_failure.clear();
+    m_notes.clear();
+}
+
+void RunRecords::addNote(std::string text) {
+    m_notes += text;
+    m_notes += '\n';
 }
 
 void RunRecords::add(std::string_view text) {
@@ -98,7 +104,7 @@ std::size_t RunRecords::total() const {
 
 Details RunRecords::details() const {
     if (total() == 0) {
-        return {};
+        return {m_notes.empty() ? std::string() : m_notes.substr(0, m_notes.size() - 1), {}};
     }
     std::string counted;
     const auto part = [&counted](std::size_t count, const char* before, const char* after) {
@@ -126,6 +132,7 @@ Details RunRecords::details() const {
     if (!m_failure.empty()) {
         details.summary += "失败原因：" + m_failure + "\n";
     }
+    details.summary += m_notes;
     details.summary += "详细记录见 ReException.Log。";
 
     details.text = m_kept;

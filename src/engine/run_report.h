@@ -48,10 +48,14 @@ public:
     void clear();
     // A record as it was written to the log.
     void add(std::string_view text);
+    // A line for the outcome's account that is no record of the log: something the
+    // operator should know about how the run went, such as a guard it had to do without.
+    void addNote(std::string text);
     std::size_t count(LogRecordKind kind) const;
     std::size_t total() const;
-    // Empty when no record was written; otherwise the account of the records and their
-    // text, one after another with an empty line between them.
+    // Empty when no record was written and no note taken; otherwise the account of the
+    // records and the notes, and the records' text, one after another with an empty line
+    // between them.
     Details details() const;
 
 private:
@@ -61,6 +65,7 @@ private:
     std::size_t m_keptRecords = 0;
     bool m_cut = false;    // the last kept record was cut short
     std::string m_failure; // the first line of the first failure record
+    std::string m_notes;   // one line each
 };
 
 // The status of a connection that could not be opened: a short reason in the operator's
