@@ -207,7 +207,9 @@ void UpgradeRun::runServerSide(const std::filesystem::path& path) {
         progress->setText(text::kCommitting);
         progress->setBarVisible(false);
         progress->repaint();
+        proveTransactionBeforeCommit();
         m_adoconn.commitTrans();
+        m_transactionScripts.clear();
         progress->setText(text::kCommitted);
         progress->repaint();
     }

@@ -116,6 +116,9 @@ private:
     void takeFailurePath(const std::string& reason, const std::string& message = text::kFailed);
     void runLineMode(const UpdateEntryPlan& entry);
     void runServerSide(const std::filesystem::path& path);
+    // Right before a commit: the transaction the walk began must still be open and sound.
+    // Raises when the database has ended it, naming the scripts run inside it.
+    void proveTransactionBeforeCommit();
 
     Person& m_person;
     std::filesystem::path m_programFolder;
@@ -129,6 +132,7 @@ private:
     odbc::Connection m_adoconn;  // carries the run's transaction
     odbc::Connection m_adoconn1; // server-side script calls, outside the transaction
     TransactionProof m_transactionProof;
+    std::vector<std::filesystem::path> m_transactionScripts; // line-mode scripts run in it
     std::optional<std::vector<UpdateEntryPlan>> m_plan; // checked list, until the walk
 };
 

@@ -161,14 +161,16 @@ TEST_P(FreetdsRunTest, lineModeAppliesTheWholeListInOneTransaction) {
 
     EXPECT_EQ(runUpgrade(), RunOutcome::Completed);
 
-    EXPECT_EQ(runTrace(server.events()),
-              (std::vector<std::string>{
-                  "A:select verdate from gs_ver", "A:tx begin",
-                  "A:insert into emp values (1, N'张三')", "A:insert into emp values (2, N'李四')",
-                  "A:update emp set name = N'王五' where id = 2", "A:tx commit",
-                  // Autocommit back on ends the transaction the
-                  // driver's commit request opened again.
-                  "A:tx begin", "A:tx rollback"}))
+    EXPECT_EQ(
+        runTrace(server.events()),
+        (std::vector<std::string>{
+            "A:select verdate from gs_ver", "A:tx begin", "A:insert into emp values (1, N'张三')",
+            "A:insert into emp values (2, N'李四')", "A:update emp set name = N'王五' where id = 2",
+            // Before the commit the run proves the transaction is still its own.
+            "A:SELECT XACT_STATE()", "A:tx commit",
+            // Autocommit back on ends the transaction the
+            // driver's commit request opened again.
+            "A:tx begin", "A:tx rollback"}))
         << describe(server.events());
     const std::string via = GetParam() >= "7.2" ? "tm" : "sql";
     for (const JsonValue& event : server.events("transaction")) {
@@ -200,8 +202,8 @@ TEST_P(FreetdsRunTest, failingStatementIsLoggedAndTheOthersAreCommitted) {
         "A:select verdate from gs_ver", "A:tx begin", "A:insert into emp values (1, 'a')",
         "A:insert into missing values (2)",
         // After a failed statement the run asks whether the transaction is still open.
-        "A:SELECT XACT_STATE()", "A:insert into emp values (3, 'c')", "A:tx commit", "A:tx begin",
-        "A:tx rollback"};
+        "A:SELECT XACT_STATE()", "A:insert into emp values (3, 'c')", "A:SELECT XACT_STATE()",
+        "A:tx commit", "A:tx begin", "A:tx rollback"};
     EXPECT_EQ(trace, expected) << describe(server.events());
     EXPECT_EQ(employees(), (Rows{{"1", "a"}, {"3", "c"}}));
     EXPECT_TRUE(person.saw("inform:升级完毕！"));
@@ -243,8 +245,8 @@ TEST_P(FreetdsRunTest, serverSideEntryCommitsThenHandsTheScriptToOsql) {
     EXPECT_EQ(runTrace(server.events()),
               (std::vector<std::string>{
                   "A:select verdate from gs_ver", "A:tx begin", "A:insert into emp values (1, 'a')",
-                  "A:tx commit", "A:tx begin", "A:tx rollback", "B:xp_cmdshell",
-                  "osql:insert into emp\n  values (2, 'b')",
+                  "A:SELECT XACT_STATE()", "A:tx commit", "A:tx begin", "A:tx rollback",
+                  "B:xp_cmdshell", "osql:insert into emp\n  values (2, 'b')",
                   "osql:update emp set name = 'bb' where id = 2",
                   // Outside any transaction from here on, and nothing left to commit.
                   "A:insert into emp values (3, 'c')"}))
@@ -316,6 +318,61 @@ TEST_P(FreetdsRunTest, transactionDoomedByTheServerTakesTheFailurePath) {
     EXPECT_NE(log.find(pathToUtf8(scriptPath("a.sql"))), std::string::npos) << log;
     EXPECT_TRUE(person.saw("inform:升级处理失败！"));
     EXPECT_FALSE(person.saw("inform:升级完毕！"));
+}
+
+TEST_P(FreetdsRunTest, uncommittableTransactionStopsTheWalkAtTheFailure) {
+    writeScript("a.sql", "insert into emp values (1, 'a')\r\ninsert into emp values (2, 'b')\r\n"
+                         "insert into emp values (3, 'c')\r\n");
+    writeScript("b.sql", "insert into emp values (4, 'd')\r\n");
+    writeUpdateList("a.sql:IsAccess,b.sql:IsAccess");
+    server.setFailures(R"([{"match": "values (2,", "number": 547, "uncommittable": true}])");
+
+    EXPECT_EQ(runUpgrade(), RunOutcome::WalkFailed);
+
+    // XACT_STATE() answers -1: the walk asks once and sends nothing more but the roll-back.
+    const auto trace = runTrace(server.events());
+    const std::vector<std::string> start = {"A:select verdate from gs_ver",
+                                            "A:tx begin",
+                                            "A:insert into emp values (1, 'a')",
+                                            "A:insert into emp values (2, 'b')",
+                                            "A:tx uncommittable",
+                                            "A:SELECT XACT_STATE()",
+                                            "A:tx rollback"};
+    ASSERT_GE(trace.size(), start.size()) << describe(server.events());
+    EXPECT_EQ(std::vector<std::string>(trace.begin(), trace.begin() + start.size()), start)
+        << describe(server.events());
+    for (auto step = trace.begin() + 4; step != trace.end(); ++step) {
+        EXPECT_EQ(step->rfind("A:insert", 0), std::string::npos) << *step;
+        EXPECT_NE(*step, "A:tx commit");
+    }
+    EXPECT_TRUE(server.events("error").size() == 1) << describe(server.events("error"));
+    EXPECT_TRUE(employees().empty());
+    EXPECT_NE(exceptionLog().find(pathToUtf8(scriptPath("a.sql"))), std::string::npos)
+        << exceptionLog();
+    EXPECT_TRUE(person.saw("inform:升级处理失败！"));
+}
+
+TEST_P(FreetdsRunTest, procedureThatCommitsIsFoundBeforeTheWalkCommits) {
+    // The commit is a string to the check; run by sp_executesql it commits what the walk
+    // did so far, and the next statement takes effect on its own.
+    writeScript("a.sql", "insert into emp values (1, 'a')\r\nexec sp_executesql N'commit'\r\n"
+                         "insert into emp values (2, 'b')\r\n");
+    writeUpdateList("a.sql:IsAccess");
+
+    EXPECT_EQ(runUpgrade(), RunOutcome::WalkFailed);
+
+    const auto trace = runTrace(server.events());
+    const auto proof = std::find(trace.rbegin(), trace.rend(), "A:SELECT XACT_STATE()");
+    ASSERT_NE(proof, trace.rend()) << describe(server.events());
+    EXPECT_EQ(std::find(trace.rbegin(), proof, "A:tx commit"), proof) << describe(server.events());
+    const std::string log = exceptionLog();
+    EXPECT_NE(log.find("数据库已结束本次升级的事务（在执行脚本 " + pathToUtf8(scriptPath("a.sql"))),
+              std::string::npos)
+        << log;
+    EXPECT_TRUE(person.saw("inform:升级处理失败！"));
+    EXPECT_FALSE(person.saw("inform:升级完毕！"));
+    // What the procedure committed and what ran after it stay: the reason says so.
+    EXPECT_EQ(employees(), (Rows{{"1", "a"}, {"2", "b"}}));
 }
 
 INSTANTIATE_TEST_SUITE_P(TdsVersions, FreetdsRunTest, ::testing::Values("7.1", "7.4"),
