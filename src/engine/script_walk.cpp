@@ -2,6 +2,7 @@
 // transaction, every entry in list order, one commit.
 
 #include "exception_log.h"
+#include "interruption.h"
 #include "path_resolve.h"
 #include "update_package.h"
 #include "upgrade_run.h"
@@ -125,6 +126,7 @@ bool UpgradeRun::CheckUpdatePackage(bool copies, bool appliesScripts) {
 }
 
 bool UpgradeRun::ApplyUpdateList() {
+    m_interrupted = false;
     std::vector<UpdateEntryPlan> plan;
     if (m_plan) {
         plan = std::move(*m_plan);
@@ -144,6 +146,9 @@ bool UpgradeRun::ApplyUpdateList() {
         m_transactionScripts.clear();
 
         for (const UpdateEntryPlan& entry : plan) {
+            if (interruptionRequested()) {
+                throwInterrupted("在执行脚本 " + pathToUtf8(entry.path) + " 之前");
+            }
             if (entry.kind == kLineMode && m_adoconn.inTransaction()) {
                 m_transactionScripts.push_back(entry.path);
             }
@@ -155,6 +160,9 @@ bool UpgradeRun::ApplyUpdateList() {
             commitProgress->setText(text::kCommitting);
             commitProgress->setBarVisible(false);
             commitProgress->repaint();
+            if (interruptionRequested()) {
+                throwInterrupted("在提交之前");
+            }
             proveTransactionBeforeCommit();
             m_adoconn.commitTrans();
             commitProgress->setText(text::kCommitted);
@@ -165,6 +173,7 @@ bool UpgradeRun::ApplyUpdateList() {
         m_person.closeWindow();
         return true;
     } catch (const std::exception& error) {
+        m_interrupted = dynamic_cast<const RunInterrupted*>(&error) != nullptr;
         // The commit window is not left on screen behind the failure message.
         commitProgress.reset();
         takeFailurePath(error.what());
