@@ -104,8 +104,7 @@ std::vector<Refused> refusedStatements() {
         "IF @@TRANCOUNT > 0 COMMIT",
         "insert into t values (9); Commit",
         "  /* a /* nested */ comment */ commit -- done",
-        // SQLite ends the comment at the first */ and runs the commit.
-        "/* /* */ commit; -- */",
+        "/* /* */ commit; -- */", // SQLite ends the comment at the first */ and commits
     };
     std::vector<Refused> cases;
     for (std::size_t i = 0; i < std::size(statements); ++i) {
@@ -125,32 +124,19 @@ INSTANTIATE_TEST_SUITE_P(Statements, RefusedStatementTest, ::testing::ValuesIn(r
 
 class TargetTest : public TransactionStatementTest, public ::testing::WithParamInterface<Target> {};
 
-TEST_P(TargetTest, SavepointsWorkInsideTheRunsTransaction) {
-    use(GetParam());
-    folder.writeUpdateList("a.sql:IsAccess");
-    folder.writeScript("a.sql", "insert into t values (1)\r\n"
-                                "SAVEPOINT s1\r\n"
-                                "insert into t values (2)\r\n"
-                                "ROLLBACK TO SAVEPOINT s1\r\n"
-                                "RELEASE SAVEPOINT s1\r\n"
-                                "insert into t values (3)\r\n");
-
-    const ProgramResult result =
-        runProgram(program, odbcTemplate, dir / "process", arguments(), "y\n");
-
-    EXPECT_EQ(result.status, 0) << result.out << result.err << folder.log();
-    EXPECT_EQ(ids(), (std::vector<std::string>{"1", "3"}));
-}
-
 TEST_P(TargetTest, TransactionEndedUnseenByTheCheckFailsTheRunNamingTheScript) {
     use(GetParam());
     const bool postgres = GetParam().backend == Backend::Postgres;
     folder.writeUpdateList("a.sql:IsAccess,b.sql:IsAccess");
     // The walk is held in a.sql while the test changes b.sql behind the check's back: on
     // PostgreSQL by an advisory lock, on SQLite by a write lock the test holds.
-    folder.writeScript("a.sql", std::string("insert into t values (1)\r\n") +
-                                    (postgres ? "select pg_advisory_lock(4711)\r\n" : "") +
-                                    "insert into t values (2)\r\n");
+    // Savepoints work inside the run's transaction: 2 is undone.
+    folder.writeScript("a.sql",
+                       std::string("insert into t values (1)\r\nSAVEPOINT s1\r\n"
+                                   "insert into t values (2)\r\n"
+                                   "ROLLBACK TO SAVEPOINT s1\r\nRELEASE SAVEPOINT s1\r\n") +
+                           (postgres ? "select pg_advisory_lock(4711)\r\n" : "") +
+                           "insert into t values (5)\r\n");
     folder.writeScript("b.sql", "insert into t values (3)\r\n");
     odbc::Connection holder;
     holder.open(database->connectionString());
@@ -178,6 +164,14 @@ TEST_P(TargetTest, TransactionEndedUnseenByTheCheckFailsTheRunNamingTheScript) {
     EXPECT_NE(log.find("数据库已结束本次升级的事务（在执行脚本 "), std::string::npos) << log;
     EXPECT_NE(log.find(pathToUtf8(folder.package() / "UpdateSql" / "b.sql")), std::string::npos)
         << log;
+    // What the script committed stays, as the reason says; psqlODBC begins anew after it and
+    // the failure path rolls 4 back, SQLite runs it on its own.
+    const std::vector<std::string> committed = {"1", "3", "5"};
+    std::vector<std::string> expected = committed;
+    if (!postgres) {
+        expected.insert(expected.begin() + 2, "4");
+    }
+    EXPECT_EQ(ids(), expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(Targets, TargetTest, ::testing::ValuesIn(kTargets),
