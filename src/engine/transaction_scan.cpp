@@ -303,7 +303,10 @@ constexpr std::string_view kSqlServerReserved =
     "writetext ";
 
 bool isSqlServerReserved(std::string_view word) {
-    return kSqlServerReserved.find(" " + foldAsciiCase(word) + " ") != std::string_view::npos;
+    std::string key = " ";
+    key += foldAsciiCase(word);
+    key += ' ';
+    return kSqlServerReserved.find(key) != std::string_view::npos;
 }
 
 // Reads the tokens of one line as statements: a ';' or the start of the line starts one.

@@ -338,7 +338,8 @@ TEST_P(FreetdsRunTest, uncommittableTransactionStopsTheWalkAtTheFailure) {
                                                "A:tx uncommittable",
                                                "A:SELECT XACT_STATE()",
                                                "A:tx rollback"};
-    EXPECT_EQ(std::vector<std::string>(trace.begin(), trace.begin() + std::min(trace.size(), 7ul)),
+    EXPECT_EQ(std::vector<std::string>(trace.begin(),
+                                       trace.begin() + std::min<std::size_t>(trace.size(), 7)),
               expected)
         << describe(server.events());
     EXPECT_EQ(std::count(trace.begin(), trace.end(), "A:insert into emp values (3, 'c')"), 0);
