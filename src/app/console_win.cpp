@@ -6,6 +6,7 @@
 
 #include "code_page.h"
 #include "console.h"
+#include "interruption.h"
 
 #include <iostream>
 #include <streambuf>
@@ -123,7 +124,9 @@ protected:
         }
         wchar_t wide[512];
         DWORD read = 0;
-        if (!::ReadConsoleW(m_handle, wide, 512, &read, nullptr) || read == 0) {
+        // Ctrl-C or Ctrl-Break ends the read; whatever was typed before it is no answer.
+        if (interruptionRequested() || !::ReadConsoleW(m_handle, wide, 512, &read, nullptr) ||
+            read == 0 || interruptionRequested()) {
             return traits_type::eof();
         }
         std::u16string text = m_pendingSurrogate;

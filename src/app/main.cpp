@@ -6,6 +6,7 @@
 #include "command_line.h"
 #include "console.h"
 #include "console_person.h"
+#include "interruption.h"
 #include "paths.h"
 #include "upgrade_run.h"
 
@@ -24,6 +25,9 @@ bool consoleRequested() {
 }
 
 int runInConsole(const pupdate::CommandLine& commandLine) {
+    // Ctrl-C, SIGTERM, SIGHUP or the console closing stop the run at its next statement or
+    // file, rolled back and logged, instead of ending the process in the middle of it.
+    pupdate::watchForInterruption();
     const pupdate::ConsoleStreams console = pupdate::standardConsole();
     pupdate::ConsolePerson person(console.in, console.out, console.err, console.errIsTerminal,
                                   !console.inIsTerminal);

@@ -2,6 +2,7 @@
 // to the server's osql through xp_cmdshell on the second.
 
 #include "code_page.h"
+#include "interruption.h"
 #include "update_package.h"
 #include "upgrade_run.h"
 #include "utf8_path.h"
@@ -147,7 +148,13 @@ void UpgradeRun::runLineMode(const UpdateEntryPlan& entry) {
     ScriptLineReader reader(path);
     std::string raw;
     std::string statement;
+    std::int64_t lineNumber = 0;
     while (reader.next(raw)) {
+        ++lineNumber;
+        if (interruptionRequested()) {
+            throwInterrupted("在执行脚本 " + pathToUtf8(path) + " 第 " +
+                             std::to_string(lineNumber) + " 行之前");
+        }
         progress->setPosition(counter);
         progress->repaint();
         try {
@@ -207,7 +214,12 @@ void UpgradeRun::runServerSide(const std::filesystem::path& path) {
         progress->setText(text::kCommitting);
         progress->setBarVisible(false);
         progress->repaint();
+        if (interruptionRequested()) {
+            throwInterrupted("在执行脚本 " + pathToUtf8(path) + " 之前");
+        }
+        proveTransactionBeforeCommit();
         m_adoconn.commitTrans();
+        m_transactionScripts.clear();
         progress->setText(text::kCommitted);
         progress->repaint();
     }
@@ -219,6 +231,9 @@ void UpgradeRun::runServerSide(const std::filesystem::path& path) {
     progress->repaint();
     progress->setPosition(70);
     progress->repaint();
+    if (interruptionRequested()) {
+        throwInterrupted("在执行脚本 " + pathToUtf8(path) + " 之前");
+    }
 
     const std::vector<std::string> output = m_adoconn1.callProcedure(kShellProcedure, command);
     if (reportsError(output)) {

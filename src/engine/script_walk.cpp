@@ -2,6 +2,7 @@
 // transaction, every entry in list order, one commit.
 
 #include "exception_log.h"
+#include "interruption.h"
 #include "path_resolve.h"
 #include "update_package.h"
 #include "upgrade_run.h"
@@ -94,6 +95,13 @@ bool UpgradeRun::planUpdateList(std::vector<UpdateEntryPlan>& plan, std::string&
                 reason = "无法读取脚本文件 " + shown + ": " + readError.code().message();
                 return false;
             }
+            // The run's transaction is the program's: a script that ends or begins one
+            // itself would leave part of the run committed whatever the outcome.
+            if (const auto& control = step.survey.transactionStatement) {
+                reason = "脚本文件 " + shown + " 第 " + std::to_string(control->line) +
+                         " 行是事务控制语句，升级的事务只能由升级程序开始和结束: " + control->text;
+                return false;
+            }
         }
         plan.push_back(std::move(step));
     }
@@ -118,6 +126,7 @@ bool UpgradeRun::CheckUpdatePackage(bool copies, bool appliesScripts) {
 }
 
 bool UpgradeRun::ApplyUpdateList() {
+    m_interrupted = false;
     std::vector<UpdateEntryPlan> plan;
     if (m_plan) {
         plan = std::move(*m_plan);
@@ -134,8 +143,15 @@ bool UpgradeRun::ApplyUpdateList() {
         }
         m_adoconn.beginTrans();
         m_transactionProof.begin(m_adoconn);
+        m_transactionScripts.clear();
 
         for (const UpdateEntryPlan& entry : plan) {
+            if (interruptionRequested()) {
+                throwInterrupted("在执行脚本 " + pathToUtf8(entry.path) + " 之前");
+            }
+            if (entry.kind == kLineMode && m_adoconn.inTransaction()) {
+                m_transactionScripts.push_back(entry.path);
+            }
             RunUpdateEntry(entry);
         }
 
@@ -144,6 +160,10 @@ bool UpgradeRun::ApplyUpdateList() {
             commitProgress->setText(text::kCommitting);
             commitProgress->setBarVisible(false);
             commitProgress->repaint();
+            if (interruptionRequested()) {
+                throwInterrupted("在提交之前");
+            }
+            proveTransactionBeforeCommit();
             m_adoconn.commitTrans();
             commitProgress->setText(text::kCommitted);
             commitProgress->repaint();
@@ -153,11 +173,27 @@ bool UpgradeRun::ApplyUpdateList() {
         m_person.closeWindow();
         return true;
     } catch (const std::exception& error) {
+        m_interrupted = dynamic_cast<const RunInterrupted*>(&error) != nullptr;
         // The commit window is not left on screen behind the failure message.
         commitProgress.reset();
         takeFailurePath(error.what());
         return false;
     }
+}
+
+void UpgradeRun::proveTransactionBeforeCommit() {
+    if (m_transactionProof.holds(m_adoconn)) {
+        return;
+    }
+    // Nothing tells when the database ended it: every script run inside it is named.
+    std::string scripts;
+    for (const fs::path& script : m_transactionScripts) {
+        scripts += (scripts.empty() ? "" : "、") + pathToUtf8(script);
+    }
+    throw std::runtime_error(
+        "数据库已结束本次升级的事务" +
+        (scripts.empty() ? std::string() : "（在执行脚本 " + scripts + " 期间）") +
+        "，此前执行的语句可能已经提交，不能再回滚；升级没有完成。");
 }
 
 void UpgradeRun::takeFailurePath(const std::string& reason, const std::string& message) {

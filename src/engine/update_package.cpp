@@ -542,6 +542,7 @@ ScriptSurvey surveyScript(const fs::path& file) {
     bool textEnded = false;  // a zero byte ends the text for counting
     bool beforeCtrlZ = true; // the encoding looks only at bytes before Ctrl-Z
     LineCountState state;
+    std::optional<TransactionStatementScan> scan;
 
     for (;;) {
         const std::size_t size = readChunk(in, file, buffer.data(), buffer.size());
@@ -550,15 +551,20 @@ ScriptSurvey surveyScript(const fs::path& file) {
             first = false;
             mark = byteOrderMark(std::string_view(buffer.data(), size));
             from = mark ? mark->length : 0;
+            scan.emplace(mark ? std::optional(mark->encoding) : std::nullopt);
         }
         if (size == 0) {
             break;
         }
         const std::string_view chunk(buffer.data() + from, size - from);
+        scan->feed(chunk);
 
         if (mark && mark->encoding != TextEncoding::Utf8) {
-            if (!countWideLines(chunk, mark->encoding == TextEncoding::Utf16Be, state,
-                                survey.lineCount)) {
+            if (!textEnded) {
+                textEnded = !countWideLines(chunk, mark->encoding == TextEncoding::Utf16Be, state,
+                                            survey.lineCount);
+            }
+            if (textEnded && scan->done()) {
                 break;
             }
             continue;
@@ -571,11 +577,14 @@ ScriptSurvey surveyScript(const fs::path& file) {
         if (!textEnded) {
             textEnded = !countLines(chunk, state, survey.lineCount);
         }
-        if (textEnded && (!beforeCtrlZ || mark)) {
+        if (textEnded && (!beforeCtrlZ || mark) && scan->done()) {
             break; // nothing more to learn from the rest of the file
         }
     }
     survey.encoding = mark ? mark->encoding : detector.finish();
+    if (scan) {
+        survey.transactionStatement = scan->finish(survey.encoding);
+    }
     return survey;
 }
 

@@ -3,6 +3,7 @@
 // list), UpdatePro (program files) and UpdateSql (scripts).
 
 #include "code_page.h"
+#include "transaction_scan.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -112,6 +113,8 @@ struct ScriptSurvey {
     std::int64_t lineCount = 0;
     // Its byte-order mark's, else decided from the whole text up to Ctrl-Z.
     TextEncoding encoding = TextEncoding::Gbk;
+    // The first line that would begin or end a transaction itself, read in that encoding.
+    std::optional<TransactionStatement> transactionStatement;
 };
 // Streams the file once. Raises std::system_error when it cannot be opened or read.
 ScriptSurvey surveyScript(const std::filesystem::path& file);

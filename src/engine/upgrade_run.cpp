@@ -2,6 +2,7 @@
 
 #include "connections.h"
 #include "exception_log.h"
+#include "interruption.h"
 #include "path_resolve.h"
 #include "run_lock.h"
 #include "update_package.h"
@@ -49,8 +50,13 @@ RunOutcome UpgradeRun::Bt_OkClick() {
 
     RunOutcome outcome = RunOutcome::Completed;
     std::filesystem::path folder;
-    if (!m_person.confirm(text::kConfirmClosed)) {
-        outcome = RunOutcome::Declined;
+    const auto confirmed = [this] {
+        // Asked to stop before or while the question was open: the answer does not count.
+        return !interruptionRequested() && m_person.confirm(text::kConfirmClosed);
+    };
+    if (!confirmed()) {
+        outcome = interruptionRequested() ? answerInterruption("没有复制文件，也没有执行脚本")
+                                          : RunOutcome::Declined;
     } else if (!m_paths.findFolder(m_programFolder, kProgramFilesFolder, folder) &&
                !m_paths.findFolder(m_programFolder, kScriptFolder, folder)) {
         m_person.inform(text::kNoPackage);
@@ -63,17 +69,36 @@ RunOutcome UpgradeRun::Bt_OkClick() {
         // Nothing is copied or begun for a package that cannot succeed.
         if (!CheckUpdatePackage(copies, appliesScripts)) {
             outcome = RunOutcome::WalkFailed;
+        } else if (interruptionRequested()) {
+            outcome = answerInterruption("没有复制文件，也没有执行脚本");
         } else {
             if (copies) {
                 CopyProgramFiles();
             }
-            if (appliesScripts && !ApplyUpdateList()) {
-                outcome = RunOutcome::WalkFailed;
+            if (interruptionRequested()) {
+                // The copy stops early when asked to: some files may not have been copied.
+                outcome = answerInterruption("程序文件可能没有全部复制，没有执行脚本");
+            } else if (appliesScripts && !ApplyUpdateList()) {
+                outcome = m_interrupted ? RunOutcome::Interrupted : RunOutcome::WalkFailed;
             }
         }
     }
     m_person.closeWindow();
+    if (interruptionRequested()) {
+        // Rolled back and logged: where the system ends the process soon after a request,
+        // it need not wait any longer.
+        interruptionAnswered();
+    }
     return outcome;
+}
+
+RunOutcome UpgradeRun::answerInterruption(const std::string& where) {
+    takeFailurePath(std::string(text::kInterrupted) + "，" + where);
+    return RunOutcome::Interrupted;
+}
+
+void UpgradeRun::throwInterrupted(const std::string& where) {
+    throw RunInterrupted(std::string(text::kInterrupted) + "（" + where + "）");
 }
 
 bool UpgradeRun::CheckInput() {
@@ -107,6 +132,7 @@ int unattendedExitStatus(RunOutcome outcome) {
     case RunOutcome::NoPackage:
     case RunOutcome::PackageRejected:
     case RunOutcome::WalkFailed:
+    case RunOutcome::Interrupted:
         return 1;
     }
     return 1;

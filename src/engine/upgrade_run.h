@@ -13,6 +13,7 @@
 #include <exception>
 #include <filesystem>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -37,6 +38,7 @@ enum class RunOutcome {
     NoPackage,        // neither UpdatePro nor UpdateSql
     Completed,        // copy and/or scripts carried out
     WalkFailed,       // the script walk took the failure path
+    Interrupted,      // asked to stop (a signal, the console closed); what was open rolled back
 };
 
 // Exit status of an unattended run: 0 when the upgrade was carried out, 2 when the
@@ -61,7 +63,15 @@ inline constexpr const char* kFailed = "升级处理失败！";
 inline constexpr const char* kCopying = "正在复制程序文件";
 inline constexpr const char* kAlreadyRunning =
     "对不起!另一个升级程序正在使用这个升级包,请等它结束后再试!";
+inline constexpr const char* kInterrupted = "升级被中断";
 } // namespace text
+
+// Raised inside the walk when the run has been asked to stop; its message is the record
+// the run leaves in the log.
+class RunInterrupted : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
 
 class UpgradeRun {
 public:
@@ -116,6 +126,14 @@ private:
     void takeFailurePath(const std::string& reason, const std::string& message = text::kFailed);
     void runLineMode(const UpdateEntryPlan& entry);
     void runServerSide(const std::filesystem::path& path);
+    // Raises RunInterrupted, saying `where` the run stopped (checked by the caller, so
+    // that an ordinary statement costs no text).
+    [[noreturn]] static void throwInterrupted(const std::string& where);
+    // Outside the walk: the failure path for a run asked to stop, nothing being open.
+    RunOutcome answerInterruption(const std::string& where);
+    // Right before a commit: the transaction the walk began must still be open and sound.
+    // Raises when the database has ended it, naming the scripts run inside it.
+    void proveTransactionBeforeCommit();
 
     Person& m_person;
     std::filesystem::path m_programFolder;
@@ -129,6 +147,8 @@ private:
     odbc::Connection m_adoconn;  // carries the run's transaction
     odbc::Connection m_adoconn1; // server-side script calls, outside the transaction
     TransactionProof m_transactionProof;
+    std::vector<std::filesystem::path> m_transactionScripts; // line-mode scripts run in it
+    bool m_interrupted = false; // the last walk stopped because the run was asked to
     std::optional<std::vector<UpdateEntryPlan>> m_plan; // checked list, until the walk
 };
 

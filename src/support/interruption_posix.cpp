@@ -12,6 +12,8 @@ namespace pupdate {
 namespace {
 
 std::atomic<bool> g_requested{false};
+// Touched from the signal handler: only a lock-free atomic may be.
+static_assert(std::atomic<bool>::is_always_lock_free);
 
 extern "C" void onInterruption(int signalNumber) {
     if (g_requested.exchange(true)) {

@@ -144,6 +144,11 @@ RunOutcome TFrm_Update::Bt_OkClick() {
     // A new attempt: the reason the last one could not connect no longer holds.
     setStatus(std::string());
     fillSettings();
+    m_inRun = true;
+    struct Ended {
+        bool& inRun;
+        ~Ended() { inRun = false; }
+    } ended{m_inRun};
     return m_run.Bt_OkClick();
 }
 

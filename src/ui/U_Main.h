@@ -70,6 +70,8 @@ public:
     void closeWindow() override;
 
     UpgradeRun& run() { return m_run; }
+    // True while Bt_OkClick runs (message boxes and progress windows process events then).
+    bool inRun() const { return m_inRun; }
     const CommandLine& commandLine() const { return m_commandLine; }
     // Panel 0 or 1 of StatusBar1.
     QLabel* statusPanel(int index) const;
@@ -91,6 +93,7 @@ private:
     CommandLine m_commandLine;
     UpgradeRun m_run;
     QLabel* m_statusPanels[2] = {nullptr, nullptr};
+    bool m_inRun = false;
 };
 
 } // namespace pupdate

@@ -2,11 +2,19 @@
 
 #include "U_Main.h"
 #include "application_setup.h"
+#include "interruption.h"
 #include "upgrade_run.h"
 
+#include <QTimer>
 #include <memory>
 
 namespace pupdate {
+
+namespace {
+
+constexpr int kInterruptionPollMs = 200;
+
+} // namespace
 
 int runWindowFrontEnd(int& argc, char** argv, const CommandLine& commandLine) {
     const QString programPath = QString::fromLocal8Bit(argc > 0 ? argv[0] : "");
@@ -16,10 +24,23 @@ int runWindowFrontEnd(int& argc, char** argv, const CommandLine& commandLine) {
     // kind does: message boxes and progress windows come and go while it is hidden.
     QApplication::setQuitOnLastWindowClosed(false);
 
+    // A request to stop (SIGTERM, SIGINT, SIGHUP) ends a run at its next statement or file,
+    // rolled back and logged, instead of ending the process in the middle of it.
+    watchForInterruption();
+
     if (!commandLine.unattended()) {
         TFrm_Update window(commandLine);
         QObject::connect(&window, &TFrm_Update::windowClosed, &application, &QCoreApplication::quit,
                          Qt::QueuedConnection);
+        // With no run going on, a request to stop closes the window, which ends the
+        // program; a run answers it itself and then closes the window.
+        QTimer watch;
+        QObject::connect(&watch, &QTimer::timeout, &window, [&window] {
+            if (interruptionRequested() && !window.inRun()) {
+                window.close();
+            }
+        });
+        watch.start(kInterruptionPollMs);
         window.show();
         QApplication::exec();
         return 0;

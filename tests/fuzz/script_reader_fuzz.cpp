@@ -9,12 +9,14 @@
 #include "code_page.h"
 #include "fuzz_check.h"
 #include "reference_lines.h"
+#include "transaction_scan.h"
 #include "update_package.h"
 
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -99,6 +101,31 @@ std::vector<std::string> referenceWideLines(const std::string& bytes, bool bigEn
     return lines;
 }
 
+// The number of the first of the reader's lines that holds transaction control by the
+// one-line rule, 0 for none: what the survey's streaming scan must find.
+std::int64_t referenceControlLine(const std::vector<std::string>& lines,
+                                  std::optional<TextEncoding> wide, bool gbk) {
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        std::string line = lines[i];
+        if (wide) {
+            std::string narrow;
+            for (std::size_t at = 0; at + 1 < line.size(); at += 2) {
+                const unsigned unit = utf16Unit(line.data() + at, *wide == TextEncoding::Utf16Be);
+                narrow.push_back(unit < 0x80 ? static_cast<char>(unit) : '\x80');
+            }
+            line = narrow;
+        }
+        if (line.find('\0') == std::string::npos && holdsTransactionControl(line, gbk)) {
+            return static_cast<std::int64_t>(i) + 1;
+        }
+    }
+    return 0;
+}
+
+std::int64_t foundLine(const ScriptSurvey& survey) {
+    return survey.transactionStatement ? survey.transactionStatement->line : 0;
+}
+
 } // namespace
 } // namespace pupdate::fuzz
 
@@ -133,7 +160,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (mark && mark->encoding != TextEncoding::Utf8) {
         check(lines == fuzz::referenceWideLines(rest, mark->encoding == TextEncoding::Utf16Be),
               "UTF-16 lines follow the rules in code units");
-        check(surveyScript(file).encoding == mark->encoding, "the mark decides");
+        const ScriptSurvey survey = surveyScript(file);
+        check(survey.encoding == mark->encoding, "the mark decides");
+        check(fuzz::foundLine(survey) == fuzz::referenceControlLine(lines, mark->encoding, false),
+              "UTF-16 transaction statements are found on the reader's lines");
         return 0;
     }
     std::vector<std::string> expectedLines = fuzz::referenceLines(rest, !padded);
@@ -152,5 +182,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const ScriptSurvey survey = surveyScript(file);
     check(survey.lineCount == expectedCount, "survey counts as a text list");
     check(survey.encoding == fuzz::referenceEncoding(rest, !padded), "survey encoding");
+    check(fuzz::foundLine(survey) ==
+              fuzz::referenceControlLine(lines, std::nullopt,
+                                         survey.encoding == TextEncoding::Gbk && !mark),
+          "transaction statements are found on the reader's lines");
     return 0;
 }

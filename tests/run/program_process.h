@@ -56,8 +56,11 @@ public:
                ProgramStreams streams = {});
     // Writes to the input of a start with Input::Later and closes it.
     void answer(const std::string& input);
-    // What the program has written to standard output so far.
+    // What the program has written to standard output (standard error) so far.
     std::string outputSoFar() const;
+    std::string errorsSoFar() const;
+    // Sends a signal to the program (POSIX only: the fault tests' way to interrupt it).
+    void sendSignal(int signalNumber);
     bool running();
     // Waits for the end, at most `limit`; kills the process when it is over.
     ProgramResult wait(std::chrono::seconds limit);

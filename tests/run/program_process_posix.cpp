@@ -140,6 +140,16 @@ std::string ProgramProcess::outputSoFar() const {
     return readFile(m_scratch / "stdout");
 }
 
+std::string ProgramProcess::errorsSoFar() const {
+    return readFile(m_scratch / "stderr");
+}
+
+void ProgramProcess::sendSignal(int signalNumber) {
+    if (m_process > 0 && !m_ended) {
+        ::kill(static_cast<pid_t>(m_process), signalNumber);
+    }
+}
+
 bool ProgramProcess::running() {
     if (m_ended || m_process <= 0) {
         return false;

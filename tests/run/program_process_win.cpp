@@ -201,6 +201,10 @@ std::string ProgramProcess::outputSoFar() const {
     return withPlainLineEnds(readFile(m_scratch / "stdout"));
 }
 
+std::string ProgramProcess::errorsSoFar() const {
+    return withPlainLineEnds(readFile(m_scratch / "stderr"));
+}
+
 bool ProgramProcess::running() {
     if (m_ended || m_process == -1) {
         return false;

@@ -99,13 +99,14 @@ TDS_VERSIONS = {
 class TdsError(Exception):
     """An error the server reports with an ERROR token, as SQL Server would."""
 
-    def __init__(self, number, message, severity=16, state=1, dooms=False):
+    def __init__(self, number, message, severity=16, state=1, dooms=False, uncommittable=False):
         super().__init__(message)
         self.number = number
         self.message = message
         self.severity = severity
         self.state = state
         self.dooms = dooms
+        self.uncommittable = uncommittable
         self.line = 1
 
 
@@ -159,6 +160,7 @@ class FailureRule:
         self.state = int(spec.get("state", state))
         self.message = spec.get("message", message)
         self.dooms = bool(spec.get("dooms", False))
+        self.uncommittable = bool(spec.get("uncommittable", False))
         self.times = spec.get("times")  # None: every time
 
     def applies(self, on, text):
@@ -170,7 +172,8 @@ class FailureRule:
         if self.times is not None:
             self.times -= 1
         message = self.message.format(spid=spid, number=self.number)
-        return TdsError(self.number, message, self.severity, self.state, self.dooms)
+        return TdsError(self.number, message, self.severity, self.state, self.dooms,
+                        self.uncommittable)
 
 
 class Control:
@@ -712,6 +715,7 @@ class Session:
         self.database = None
         self.sqlite = None
         self.trancount = 0
+        self.uncommittable = False  # open, but only reads and a roll-back are left
         self.descriptor = b"\0" * 8
         self.implicit_transactions = False
         self.xact_abort = False
@@ -744,12 +748,14 @@ class Session:
                 self.sqlite.execute("ROLLBACK")
                 self.log("transaction", action="rollback", via="disconnect", trancount=0)
                 self.trancount = 0
+                self.uncommittable = False
             self.sqlite.close()
             self.sqlite = None
 
     # Transactions ----------------------------------------------------------------------
 
     def begin(self, out, via):
+        self.refuse_if_uncommittable()
         if self.trancount == 0:
             self.sqlite.execute("BEGIN")
             self.server.descriptors += 1
@@ -763,6 +769,7 @@ class Session:
         if self.trancount == 0:
             raise TdsError(3902, "The COMMIT TRANSACTION request has no corresponding "
                            "BEGIN TRANSACTION.", 16, 1)
+        self.refuse_if_uncommittable()
         self.trancount -= 1
         if self.trancount == 0:
             self.sqlite.execute("COMMIT")
@@ -777,13 +784,22 @@ class Session:
                            "BEGIN TRANSACTION.", 16, 1)
         self.sqlite.execute("ROLLBACK")
         self.trancount = 0
+        self.uncommittable = False
         if out.tds72:
             out.envchange(ENV_ROLLBACK_TRAN, b"", self.descriptor)
         self.descriptor = b"\0" * 8
         self.log("transaction", action=action, via=via, trancount=0)
 
     def xact_state(self):
+        if self.uncommittable:
+            return -1
         return 1 if self.trancount else 0
+
+    def refuse_if_uncommittable(self):
+        if self.uncommittable:
+            raise TdsError(3930, "The current transaction cannot be committed and cannot "
+                           "support operations that write to the log file. Roll back the "
+                           "transaction.", 16, 1)
 
     # Batches ---------------------------------------------------------------------------
 
@@ -826,6 +842,14 @@ class Session:
 
     def fail(self, error, out, text):
         self.report(error, out)
+        if error.uncommittable and self.trancount and not self.uncommittable:
+            # SQL Server's uncommittable state: the transaction stays open, XACT_STATE()
+            # is -1, nothing more may be written and only a roll-back ends it.
+            self.uncommittable = True
+            self.log("transaction", action="uncommittable", via="server",
+                     trancount=self.trancount)
+            self.log("doomed", statement=text, number=error.number)
+            raise BatchAborted()
         if (error.dooms or self.xact_abort) and self.trancount:
             self.rollback(out, "server", action="doomed")
             self.log("doomed", statement=text, number=error.number)
@@ -839,6 +863,8 @@ class Session:
                 self.log("statement", origin=self.origin, text=text, injected=True)
                 raise injected
             self.log("statement", origin=self.origin, text=text, trancount=self.trancount)
+            if self.uncommittable and self.writes(statement):
+                self.refuse_if_uncommittable()
             self.execute(statement, out)
         except TdsError as error:
             error.line = statement.line
@@ -880,6 +906,15 @@ class Session:
             raise TdsError(50000, "Test server: %s is not supported." % head)
         else:
             self.run_sqlite(statement, out)
+
+    @staticmethod
+    def writes(statement):
+        """False for what an uncommittable transaction still allows: reads, options and
+        the roll-back."""
+        head = statement.head
+        if head == "SELECT":
+            return any(word.upper == "INTO" for word in statement.words)
+        return head not in ("SET", "PRINT", "ROLLBACK", "RAISERROR", "DECLARE")
 
     def set_option(self, words):
         option = words[0].upper if words else None

@@ -41,6 +41,8 @@ protected:
                     window,
                     [this, window] {
                         noteWindow(*window);
+                        // Written at once too: a test may wait for the window to be up.
+                        write();
                         if (m_cancelWindow) {
                             window->Bt_Cel->click();
                         }

@@ -16,8 +16,10 @@
 #include <QLabel>
 #include <QProcess>
 #include <QTest>
+#include <QThread>
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <gtest/gtest.h>
 
 namespace pupdate::testing {
@@ -236,7 +238,9 @@ protected:
         QStringList windows; // "E_Server|E_db|E_Position|E_type"
     };
 
-    Outcome start(const QStringList& arguments, const QString& answers) {
+    // Runs the front end to its end; `whileRunning` is called once it is under way.
+    Outcome start(const QStringList& arguments, const QString& answers,
+                  const std::function<void(QProcess&)>& whileRunning = {}) {
         const QString record = QString::fromStdString((dir / "record.txt").string());
         QProcess process;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -249,6 +253,9 @@ protected:
         process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         process.start(QString::fromStdString(programInItsOwnFolder().string()),
                       QStringList{QString::fromUtf8(kFrontEndSwitch)} + arguments);
+        if (whileRunning) {
+            whileRunning(process);
+        }
         // Every box is answered, so the program ends by itself; the limit only keeps a
         // broken build from hanging the test run.
         EXPECT_TRUE(process.waitForFinished(120'000));
@@ -347,6 +354,19 @@ TEST_F(FrontEndProcessTest, InteractiveModeShowsThePresetAndEndsWhenTheWindowClo
     EXPECT_TRUE(outcome.boxes.isEmpty());
     EXPECT_EQ(outcome.windows,
               QStringList{QStringLiteral("(local)|zeltinfo|C:\\zeltinfo3.0|产品")});
+}
+
+TEST_F(FrontEndProcessTest, InteractiveWindowClosesWhenAskedToStop) {
+    const fs::path record = dir / "record.txt";
+    const Outcome outcome = start({}, QString(), [&record](QProcess& process) {
+        // Not a measurement: only how long the window may take to appear at most.
+        for (int wait = 0; wait < 1200 && !fs::exists(record); ++wait) {
+            QThread::msleep(100);
+        }
+        process.terminate(); // SIGTERM
+    });
+    EXPECT_EQ(outcome.exitCode, 0);
+    EXPECT_EQ(outcome.windows.size(), 1);
 }
 
 } // namespace

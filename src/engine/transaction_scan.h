@@ -1,0 +1,76 @@
+#pragma once
+// Statements in line-mode scripts that would begin, end or change the mode of a
+// transaction. The run applies every line-mode script inside one transaction of its own;
+// a script that commits, rolls back or begins one itself would split the run into parts
+// that the run can neither undo together nor report truthfully. Such scripts are found
+// while the check before the run reads them, before anything is changed.
+//
+// A line is read the way each database the run may reach would read it: SQL Server
+// (nested block comments, [names]), PostgreSQL (nested block comments, $tag$ strings,
+// E'' strings with backslash escapes, [subscripts]) and SQLite (flat block comments,
+// [names], `names`). Where they disagree, a line that holds transaction control in any of these
+// readings counts. Every statement of a line is looked at (drivers run all the
+// statements of a text), and words like COMMIT and ROLLBACK anywhere in a statement, as
+// SQL Server runs "IF @@TRANCOUNT > 0 COMMIT". Savepoints stay allowed.
+
+#include "code_page.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace pupdate {
+
+// A line of a script that holds transaction control.
+struct TransactionStatement {
+    std::int64_t line = 0; // from 1, lines as the line runner reads them
+    std::string text;      // the line as UTF-8, blanks trimmed, shortened when long
+};
+
+// True when one line holds transaction control in any of the readings above. The line
+// is given in bytes where every ASCII character stands for itself: GBK or UTF-8, or
+// UTF-16 with each unit above 0x7F given as one byte 0x80. With `gbk`, a byte from 0x81
+// up and the byte after it are one character.
+bool holdsTransactionControl(std::string_view line, bool gbk);
+
+// Finds the first line with transaction control while a line-mode script is streamed
+// once, the encoding of an unmarked file being known only at its end. Lines are split as
+// the line runner splits them: at LF, every CR dropped, Ctrl-Z ending the file. A line
+// holding a zero character is never run and is not looked at.
+class TransactionStatementScan {
+public:
+    // `marked`: the encoding of the file's byte-order mark, if it has one.
+    explicit TransactionStatementScan(std::optional<TextEncoding> marked);
+    // The next bytes of the file after its byte-order mark. UTF-16 files come in whole
+    // code units.
+    void feed(std::string_view bytes);
+    // True when nothing more can be learned: Ctrl-Z was seen, or every reading found one.
+    bool done() const;
+    // The first line found when the file is read in `encoding`.
+    std::optional<TransactionStatement> finish(TextEncoding encoding);
+
+private:
+    void feedWide(std::string_view bytes);
+    void endLine();
+    void scanLine(std::string_view line, std::string_view raw);
+    void keepRaw(std::string_view raw);
+
+    struct Found {
+        std::int64_t line = 0;
+        std::string raw; // the line's bytes in the file's encoding, up to a limit
+    };
+
+    std::optional<TextEncoding> m_marked;
+    bool m_wide = false;
+    bool m_bigEndian = false;
+    bool m_stopped = false;       // Ctrl-Z: nothing after it is read
+    std::int64_t m_line = 1;      // number of the line being assembled
+    std::string m_carry;          // the line so far, when it spans pieces (or is UTF-16)
+    std::string m_carryRaw;       // UTF-16: its units, up to the limit kept for the report
+    bool m_lineStarted = false;   // some byte of the current line has been fed
+    std::optional<Found> m_bytes; // reading every byte on its own (UTF-8, ASCII, UTF-16)
+    std::optional<Found> m_gbk;   // reading GBK characters as pairs
+};
+
+} // namespace pupdate
