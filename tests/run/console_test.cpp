@@ -174,7 +174,8 @@ TEST_F(ConsoleTest, TwoRunsStartedTogetherApplyThePackageOnce) {
     ASSERT_NE(refused, nullptr) << "neither run was refused";
     const ProgramResult refusal = refused->wait(10s);
     EXPECT_EQ(refusal.status, 1) << refusal.err;
-    EXPECT_EQ(refusal.out, "系统提示: 对不起!另一个升级程序正在使用这个升级包,请等它结束后再试!\n");
+    EXPECT_EQ(refusal.out,
+              "系统提示: 对不起!另一个升级程序正在升级这个数据库或安装目录,请等它结束后再试!\n");
     EXPECT_TRUE(refusal.err.empty()) << refusal.err;
     EXPECT_FALSE(fs::exists(folder.install())) << "the refused run copied";
 
