@@ -156,7 +156,8 @@ private:
 };
 
 // The path of `path` with every link resolved, absolute; where its end does not exist,
-// the resolved path of the part that does, followed by the rest. The system's own form
+// the resolved path of the part that does, followed by the rest. A link that leads
+// nowhere is an error (errc::no_such_file_or_directory). The system's own form
 // (on Windows "\\?\C:\..."), so that two such paths compare.
 std::filesystem::path realPath(const std::filesystem::path& path, std::error_code& error);
 

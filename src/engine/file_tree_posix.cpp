@@ -366,7 +366,10 @@ std::filesystem::path realPath(const std::filesystem::path& path, std::error_cod
         }
         const int failed = errno;
         const fs::path parent = head.parent_path();
-        if ((failed != ENOENT && failed != ENOTDIR) || parent == head) {
+        struct stat link {};
+        // A link that leads nowhere exists, but where it leads cannot be told.
+        if ((failed != ENOENT && failed != ENOTDIR) || parent == head ||
+            ::lstat(head.c_str(), &link) == 0) {
             error = std::error_code(failed, std::system_category());
             return {};
         }

@@ -12,6 +12,7 @@
 // in the temporary folder; run_lock_win.cpp: named semaphores).
 
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -40,6 +41,7 @@ private:
     void releaseAll();
 
     std::vector<std::intptr_t> m_handles;
+    std::vector<std::filesystem::path> m_files; // POSIX: the lock files held, by handle
     State m_state = State::Held;
     std::string m_error;
 };

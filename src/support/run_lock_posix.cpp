@@ -1,15 +1,16 @@
 // The run lock on POSIX systems: flock on a file of each key in /run/lock, where any user
 // may make files, else in the temporary folder. The file is only a name for the lock: it
-// holds nothing and stays when the run ends, made readable by everybody so that a run of
-// another user can open and lock it too. The lock goes with the descriptor, which the
-// system closes when the process ends; it is not passed on to programs the run starts.
+// holds nothing, readable by everybody so that a run of another user can open and lock it
+// too. The lock goes with the descriptor, which the system closes when the process ends;
+// it is not passed on to programs the run starts. The holder removes the file before it
+// lets go, so that lock files do not pile up; a run that locked a file somebody removed
+// meanwhile holds nothing and tries again with the file now of that name.
 
 #include "run_lock.h"
 #include "utf8_path.h"
 
 #include <cerrno>
 #include <fcntl.h>
-#include <filesystem>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <system_error>
@@ -20,6 +21,13 @@ namespace pupdate {
 namespace fs = std::filesystem;
 
 namespace {
+
+enum class Taken {
+    Held,   // locked, and still the file of that name
+    Busy,   // locked by another run
+    Moved,  // locked, but removed or replaced meanwhile by the run that held it
+    Failed, // cannot be opened or locked here (error)
+};
 
 // Opens the lock file, making it when it is not there. An existing file is opened without
 // O_CREAT, which a folder such as /tmp refuses for files of other users; a named pipe or
@@ -52,6 +60,33 @@ int openLockFile(const fs::path& file, int& error) {
     return -1;
 }
 
+Taken lockFile(const fs::path& file, int& fd, int& error) {
+    fd = openLockFile(file, error);
+    if (fd < 0) {
+        return Taken::Failed;
+    }
+    int result = 0;
+    do {
+        result = ::flock(fd, LOCK_EX | LOCK_NB);
+    } while (result != 0 && errno == EINTR);
+    if (result != 0) {
+        error = errno;
+        ::close(fd);
+        fd = -1;
+        return error == EWOULDBLOCK ? Taken::Busy : Taken::Failed;
+    }
+    struct stat held {};
+    struct stat named {};
+    if (::fstat(fd, &held) == 0 && ::lstat(file.c_str(), &named) == 0 &&
+        held.st_dev == named.st_dev && held.st_ino == named.st_ino) {
+        return Taken::Held;
+    }
+    ::close(fd);
+    fd = -1;
+    error = EAGAIN;
+    return Taken::Moved;
+}
+
 std::vector<fs::path> lockFolders() {
     std::vector<fs::path> folders{"/run/lock"};
     std::error_code error;
@@ -68,41 +103,39 @@ RunLock::RunLock(const std::vector<std::string>& keys) {
     static const std::vector<fs::path> folders = lockFolders();
     for (const std::string& key : keys) {
         const std::string name = runLockName(key) + ".lock";
+        Taken taken = Taken::Failed;
         int fd = -1;
         int error = 0;
         fs::path file;
-        for (const fs::path& folder : folders) {
-            file = folder / name;
-            fd = openLockFile(file, error);
-            if (fd >= 0) {
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            for (const fs::path& folder : folders) {
+                file = folder / name;
+                taken = lockFile(file, fd, error);
+                if (taken != Taken::Failed) {
+                    break;
+                }
+            }
+            if (taken != Taken::Moved) {
                 break;
             }
         }
-        if (fd < 0) {
-            m_state = State::Unavailable;
-            m_error = pathFailure("cannot make the run lock",
-                                  std::error_code(error, std::system_category()), file);
-            continue;
-        }
-        int result = 0;
-        do {
-            result = ::flock(fd, LOCK_EX | LOCK_NB);
-        } while (result != 0 && errno == EINTR);
-        if (result == 0) {
+        switch (taken) {
+        case Taken::Held:
             m_handles.push_back(fd);
-            continue;
-        }
-        const int lockError = errno;
-        ::close(fd);
-        if (lockError == EWOULDBLOCK) {
+            m_files.push_back(file);
+            break;
+        case Taken::Busy:
             releaseAll();
             m_state = State::Busy;
             m_error.clear();
             return;
+        case Taken::Moved:
+        case Taken::Failed:
+            m_state = State::Unavailable;
+            m_error = pathFailure("cannot take the run lock",
+                                  std::error_code(error, std::system_category()), file);
+            break;
         }
-        m_state = State::Unavailable;
-        m_error = pathFailure("cannot take the run lock",
-                              std::error_code(lockError, std::system_category()), file);
     }
 }
 
@@ -111,10 +144,14 @@ RunLock::~RunLock() {
 }
 
 void RunLock::releaseAll() {
-    for (const std::intptr_t fd : m_handles) {
-        ::close(static_cast<int>(fd)); // closing the only descriptor releases the lock
+    for (std::size_t index = 0; index < m_handles.size(); ++index) {
+        // Removed while still held, so that nobody locks it after it is let go; where
+        // this user may not remove it, it stays for its owner.
+        ::unlink(m_files[index].c_str());
+        ::close(static_cast<int>(m_handles[index])); // the only descriptor: the lock goes
     }
     m_handles.clear();
+    m_files.clear();
 }
 
 } // namespace pupdate

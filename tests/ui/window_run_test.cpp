@@ -243,6 +243,39 @@ TEST_F(WindowRunTest, DatabaseInUseByAnotherRunIsRefusedAndTheWindowStaysOpen) {
     EXPECT_EQ(answerer.unexpected, 0);
 }
 
+// A package that only copies is silent when the copy went well, and tells in a box with
+// the account what could not be copied.
+TEST_F(WindowRunTest, CopyOnlyPackageTellsOnlyWhatCouldNotBeCopied) {
+    SqliteDatabase database(dir / "zeltinfo.db");
+    writeFile(package() / "UpdatePro" / "app.txt", "new");
+    writeFile(package() / "UpdatePro" / "blocked", "new");
+    for (const bool blocked : {false, true}) {
+        if (blocked) {
+            fs::remove(install() / "blocked");
+            fs::create_directories(install() / "blocked" / "inside");
+        }
+        answerer.boxes.clear();
+        auto window = openWindow(database);
+        answerer.answer(QMessageBox::Yes);
+        if (blocked) {
+            answerer.answer(QMessageBox::Ok);
+        }
+        QTest::mouseClick(window->Bt_Ok, Qt::LeftButton);
+        ASSERT_EQ(answerer.boxes.size(), blocked ? 2u : 1u);
+        EXPECT_EQ(readFile(install() / "app.txt"), "new");
+        if (blocked) {
+            EXPECT_EQ(answerer.boxes[1].text, QStringLiteral("程序文件复制完毕，但有 1 处出错！"));
+            EXPECT_EQ(
+                answerer.boxes[1].informativeText,
+                QStringLiteral("本次升级有 1 处程序文件复制出错。\n详细记录见 ReException.Log。"));
+            EXPECT_TRUE(answerer.boxes[1].detailedText.contains(QStringLiteral("blocked")));
+            EXPECT_EQ(answerer.boxes[1].icon, QMessageBox::Information);
+        }
+    }
+    EXPECT_EQ(closes, 2);
+    EXPECT_EQ(answerer.unexpected, 0);
+}
+
 // The window front end as the program runs it: this test program started again with
 // "--front-end" and the program's arguments.
 class FrontEndProcessTest : public ::testing::Test {
