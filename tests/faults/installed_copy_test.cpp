@@ -6,7 +6,9 @@
 #include "file_tree.h"
 
 #include <chrono>
+#include <cstdlib>
 #include <gtest/gtest.h>
+#include <iostream>
 #include <random>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -167,9 +169,15 @@ TEST_F(InstalledCopyTest, TemporaryFilesOfCopiesThatNoLongerRunAreRemoved) {
         << folder.log();
 }
 
+int fromEnvironment(const char* name, int fallback) {
+    const char* value = std::getenv(name);
+    return value != nullptr && *value != '\0' ? std::atoi(value) : fallback;
+}
+
 // Killed at any moment of a copy of many files, the installation holds every file either
 // as it was or as the package has it, whole; the next run removes what was left and
-// completes the copy.
+// completes the copy. P_UPDATE_KILLS and P_UPDATE_KILL_SEED make it kill more often
+// (scripts/kill-copy.sh).
 TEST_F(InstalledCopyTest, KilledCopyLeavesEveryFileWholeAndTheNextRunCleansUp) {
     std::map<std::string, std::string> files;
     for (int i = 0; i < 240; ++i) {
@@ -180,21 +188,28 @@ TEST_F(InstalledCopyTest, KilledCopyLeavesEveryFileWholeAndTheNextRunCleansUp) {
             writeFile(folder.install() / name, "old " + name);
         }
     }
-    std::mt19937 random(19);
-    for (int kill = 0; kill < 4; ++kill) {
+    const int kills = fromEnvironment("P_UPDATE_KILLS", 4);
+    std::mt19937 random(static_cast<unsigned>(fromEnvironment("P_UPDATE_KILL_SEED", 19)));
+    int halfway = 0; // kills that left both old and new files, or temporary ones
+    for (int kill = 0; kill < kills; ++kill) {
         ProgramProcess process(program, database->odbcTemplate(),
                                dir / ("killed" + std::to_string(kill)));
         process.start({pathToUtf8(folder.install()), database->name()}, "y\n");
         std::this_thread::sleep_for(std::chrono::milliseconds(20 + random() % 400));
         process.wait(0s); // SIGKILL, unless it has ended
+        std::size_t fresh = 0;
         for (const auto& [name, bytes] : files) {
             const fs::path installed = folder.install() / name;
             if (fs::exists(installed)) {
                 const std::string now = readFile(installed);
                 EXPECT_TRUE(now == bytes || now == "old " + name) << name << " is in part";
+                fresh += now == bytes ? 1 : 0;
             }
         }
+        halfway += (fresh > 0 && fresh < files.size()) || !temporaryFiles(folder.install()).empty();
+        // The next run starts from what this one left, old and new files mixed.
     }
+    std::cout << kills << " kills, " << halfway << " in the middle of the copy\n";
     const ProgramResult result = runUnattended();
     EXPECT_EQ(result.status, 0) << result.err;
     for (const auto& [name, bytes] : files) {
