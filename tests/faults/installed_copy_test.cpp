@@ -184,18 +184,36 @@ TEST_F(InstalledCopyTest, KilledCopyLeavesEveryFileWholeAndTheNextRunCleansUp) {
         const std::string name = "d" + std::to_string(i % 8) + "/f" + std::to_string(i) + ".dll";
         files[name] = std::string(i == 0 ? 48 << 20 : 32 << 10, static_cast<char>('a' + i % 26));
         folder.writeProgramFile(name, files[name]);
-        if (i % 2 == 0) {
-            writeFile(folder.install() / name, "old " + name);
-        }
     }
+    // Half of the files installed in an older version, the other half new to it.
+    const auto installOldVersion = [&] {
+        int i = 0;
+        for (const auto& [name, bytes] : files) {
+            if (i++ % 2 == 0) {
+                writeFile(folder.install() / name, "old " + name);
+            } else {
+                fs::remove(folder.install() / name);
+            }
+        }
+    };
+    // How long a whole run takes here, so that the kills fall inside it.
+    installOldVersion();
+    const auto started = std::chrono::steady_clock::now();
+    ASSERT_EQ(runUnattended().status, 0);
+    const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
+                          std::chrono::steady_clock::now() - started)
+                          .count();
+
     const int kills = fromEnvironment("P_UPDATE_KILLS", 4);
     std::mt19937 random(static_cast<unsigned>(fromEnvironment("P_UPDATE_KILL_SEED", 19)));
     int halfway = 0; // kills that left both old and new files, or temporary ones
     for (int kill = 0; kill < kills; ++kill) {
+        // What earlier kills left of temporary files stays for the next run to remove.
+        installOldVersion();
         ProgramProcess process(program, database->odbcTemplate(),
                                dir / ("killed" + std::to_string(kill)));
         process.start({pathToUtf8(folder.install()), database->name()}, "y\n");
-        std::this_thread::sleep_for(std::chrono::milliseconds(20 + random() % 400));
+        std::this_thread::sleep_for(std::chrono::milliseconds(random() % (took + 1)));
         process.wait(0s); // SIGKILL, unless it has ended
         std::size_t fresh = 0;
         for (const auto& [name, bytes] : files) {
@@ -207,9 +225,9 @@ TEST_F(InstalledCopyTest, KilledCopyLeavesEveryFileWholeAndTheNextRunCleansUp) {
             }
         }
         halfway += (fresh > 0 && fresh < files.size()) || !temporaryFiles(folder.install()).empty();
-        // The next run starts from what this one left, old and new files mixed.
     }
-    std::cout << kills << " kills, " << halfway << " in the middle of the copy\n";
+    std::cout << kills << " kills in runs of " << took << " ms, " << halfway
+              << " in the middle of the copy\n";
     const ProgramResult result = runUnattended();
     EXPECT_EQ(result.status, 0) << result.err;
     for (const auto& [name, bytes] : files) {
