@@ -4,8 +4,10 @@
 
 #include "fault_fixture.h"
 #include "file_tree.h"
+#include "interruption.h"
 
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <gtest/gtest.h>
 #include <iostream>
@@ -234,6 +236,37 @@ TEST_F(InstalledCopyTest, KilledCopyLeavesEveryFileWholeAndTheNextRunCleansUp) {
         EXPECT_TRUE(readFile(folder.install() / name) == bytes) << name;
     }
     EXPECT_EQ(temporaryFiles(folder.install()), std::vector<std::string>{});
+}
+
+// Asked to stop in the middle of a large file, the copy stops at once, removes what it had
+// written of it and leaves the installed file as it was. In a child process, whose
+// noted request cannot reach the other tests.
+TEST_F(InstalledCopyTest, RequestToStopEndsTheCopyInsideALargeFile) {
+    folder.writeProgramFile("big.dat", std::string(512 << 20, 'n'));
+    writeFile(folder.install() / "big.dat", "old");
+    const pid_t child = ::fork();
+    if (child == 0) {
+        watchForInterruption();
+        RunBench bench(folder, *database);
+        // The request comes once the new file is being written.
+        std::thread requester([&] {
+            while (temporaryFiles(folder.install()).empty()) {
+                std::this_thread::sleep_for(1ms);
+            }
+            ::kill(::getpid(), SIGINT);
+        });
+        bench.run.CopyProgramFiles();
+        requester.join();
+        const bool kept = readFile(folder.install() / "big.dat") == "old";
+        const bool clean = temporaryFiles(folder.install()).empty();
+        const bool quiet = bench.run.records().total() == 0;
+        ::_exit(kept && clean && quiet ? 0 : 1 + !kept + 2 * !clean + 4 * !quiet);
+    }
+    ASSERT_GT(child, 0);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "1 + 1: replaced, 2: temporary file left, 4: logged";
 }
 
 TEST_F(InstalledCopyTest, CopyIntoThePackageItselfLeavesWhatTheRunChecked) {
