@@ -98,6 +98,9 @@ public:
 
     // The entry the destination already has for `name`, or null when it has none.
     const Entry* match(const std::string& name) const {
+        if (m_entries.empty()) {
+            return nullptr;
+        }
         const auto exact = m_exact.find(name);
         if (exact != m_exact.end()) {
             return &m_entries[exact->second];
@@ -108,7 +111,7 @@ public:
 
 private:
     std::vector<Entry> m_entries;
-    std::unordered_map<std::string, std::size_t> m_exact;
+    std::unordered_map<std::string_view, std::size_t> m_exact; // names held by m_entries
     std::unordered_map<std::string, std::size_t> m_folded;
 };
 
@@ -176,6 +179,18 @@ private:
     std::unordered_set<Identity, IdentityHash> m_open;
 };
 
+// Where one entry is copied from and to: its folders' paths and its names, joined into
+// paths only when asked.
+struct Place {
+    const fs::path& sourceFolder;
+    const std::string& fromName;
+    const fs::path& targetFolder;
+    const std::string& toName;
+
+    fs::path from() const { return sourceFolder / pathFromUtf8(fromName); }
+    fs::path to() const { return targetFolder / pathFromUtf8(toName); }
+};
+
 // Copies the contents of one folder into another that exists. Names already in the
 // destination are matched without regard to letter case, so "Bin" in the installation
 // receives the package's "bin" instead of getting a twin.
@@ -227,20 +242,21 @@ private:
             }
             const Entry* present = existing.match(entry.name);
             const std::string& name = present != nullptr ? present->name : entry.name;
-            const fs::path from = sourcePath / pathFromUtf8(entry.name);
-            const fs::path to = targetPath / pathFromUtf8(name);
+            // The paths are made only where they are needed: for a folder, and to tell
+            // about a file; thousands of files copied without a word need none.
+            const Place place{sourcePath, entry.name, targetPath, name};
             switch (entry.kind) {
             case Kind::Folder:
-                copyFolder(source, from, entry.name, target, to, name);
+                copyFolder(source, place.from(), entry.name, target, place.to(), name);
                 break;
             case Kind::Other:
-                report(failure("not a regular file or folder, not copied", from, to,
+                report(failure("not a regular file or folder, not copied", place.from(), place.to(),
                                errorCode(std::errc::not_supported)));
                 advance();
                 break;
             case Kind::File:
             case Kind::Unknown: // opening it tells what is wrong
-                copyFile(source, entry.name, from, target, targetIdentity, to, present);
+                copyFile(source, target, targetIdentity, place, present);
                 advance();
                 break;
             }
@@ -278,23 +294,27 @@ private:
     // installation folder (or nowhere) is replaced by a file of its own: the copy never
     // writes through it to what lies outside, nor gives the new file the owner or mode of
     // what the link leads to.
-    void copyFile(const Folder& source, const std::string& fromName, const fs::path& from,
-                  const Folder& target, const Identity& targetIdentity, const fs::path& to,
-                  const Entry* present) {
+    void copyFile(const Folder& source, const Folder& target, const Identity& targetIdentity,
+                  const Place& place, const Entry* present) {
         std::error_code error;
+        const std::string& fromName = place.fromName;
         if (present == nullptr) {
             if (!replaceFile(source, fromName, target, fromName, nullptr, error)) {
-                reportFailure(from, to, error);
+                reportFailure(place.from(), place.to(), error);
             }
             return;
         }
         if (!present->link) {
-            if (!isPackageFile(target, targetIdentity, present->name, from, to) &&
-                !replaceFile(source, fromName, target, present->name, &present->name, error)) {
-                reportFailure(from, to, error);
+            if (isPackageFile(target, targetIdentity, present->name)) {
+                reportPackageFile(place.from(), place.to());
+            } else if (!replaceFile(source, fromName, target, present->name, &present->name,
+                                    error)) {
+                reportFailure(place.from(), place.to(), error);
             }
             return;
         }
+        const fs::path from = place.from();
+        const fs::path to = place.to();
         const fs::path leadsTo = filetree::realPath(to, error);
         if (!error && !m_installation.empty() && filetree::isWithin(leadsTo, m_installation)) {
             const Folder folder = Folder::open(leadsTo.parent_path(), error);
@@ -305,8 +325,9 @@ private:
             }
             if (!folder.isOpen() || error) {
                 reportFailure(from, leadsTo, error);
-            } else if (!isPackageFile(folder, identity, name, from, leadsTo) &&
-                       !replaceFile(source, fromName, folder, name, &name, error)) {
+            } else if (isPackageFile(folder, identity, name)) {
+                reportPackageFile(from, leadsTo);
+            } else if (!replaceFile(source, fromName, folder, name, &name, error)) {
                 reportFailure(from, leadsTo, error);
             }
             return;
@@ -319,21 +340,20 @@ private:
                pathToUtf8(to) + " -> " + (error ? std::string("?") : pathToUtf8(leadsTo)));
     }
 
-    // True, and logged, when the installed file `name` of `folder` is one of the running
-    // package's own.
+    // True when the installed file `name` of `folder` is one of the running package's own.
     bool isPackageFile(const Folder& folder, const Identity& folderIdentity,
-                       const std::string& name, const fs::path& from, const fs::path& to) {
+                       const std::string& name) const {
         if (m_package.fileFolders.count(folderIdentity) == 0) {
             return false;
         }
         std::error_code error;
         const Identity identity = folder.entryIdentity(name, error);
-        if (error || m_package.files.count(identity) == 0) {
-            return false;
-        }
+        return !error && m_package.files.count(identity) != 0;
+    }
+
+    void reportPackageFile(const fs::path& from, const fs::path& to) {
         report(failure("cannot copy over the update package's own file", from, to,
                        errorCode(std::errc::operation_not_permitted)));
-        return true;
     }
 
     // Temporary files of copies whose process no longer runs: what a killed copy left.
