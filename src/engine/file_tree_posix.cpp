@@ -1,9 +1,11 @@
 // The copy's file-system calls on POSIX systems: descriptors of open folders, *at()
-// calls relative to them, copy_file_range for the bytes and futimens for the times.
+// calls relative to them, copy_file_range for the bytes and futimens for the times;
+// resolved paths (realpath) and the processes behind temporary files (/proc).
 
 #include "file_tree.h"
 #include "interruption.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
