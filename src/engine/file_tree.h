@@ -81,8 +81,9 @@ public:
     static Folder open(const std::filesystem::path& path, std::error_code& error);
     // Opens the sub-folder `name`; a link is followed.
     Folder openFolder(const std::string& name, std::error_code& error) const;
-    // Creates the sub-folder `name` unless something of that name exists, then opens it.
-    Folder makeFolder(const std::string& name, std::error_code& error) const;
+    // Creates the sub-folder `name` unless something of that name exists, then opens it;
+    // `created` tells whether it was made now (and so is empty).
+    Folder makeFolder(const std::string& name, bool& created, std::error_code& error) const;
 
     bool isOpen() const { return m_handle.isOpen(); }
     const Handle& handle() const { return m_handle; }

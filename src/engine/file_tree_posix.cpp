@@ -155,8 +155,9 @@ Folder Folder::openFolder(const std::string& name, std::error_code& error) const
     return Folder(Handle(fd), {});
 }
 
-Folder Folder::makeFolder(const std::string& name, std::error_code& error) const {
-    if (::mkdirat(fdOf(m_handle), name.c_str(), 0777) != 0 && errno != EEXIST) {
+Folder Folder::makeFolder(const std::string& name, bool& created, std::error_code& error) const {
+    created = ::mkdirat(fdOf(m_handle), name.c_str(), 0777) == 0;
+    if (!created && errno != EEXIST) {
         error = lastError();
         return Folder();
     }

@@ -198,9 +198,10 @@ Folder Folder::openFolder(const std::string& name, std::error_code& error) const
     return Folder(std::move(handle), std::move(full));
 }
 
-Folder Folder::makeFolder(const std::string& name, std::error_code& error) const {
+Folder Folder::makeFolder(const std::string& name, bool& created, std::error_code& error) const {
     const std::wstring child = m_path.native() + L'\\' + wide(name);
-    if (!::CreateDirectoryW(child.c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS) {
+    created = ::CreateDirectoryW(child.c_str(), nullptr) != 0;
+    if (!created && ::GetLastError() != ERROR_ALREADY_EXISTS) {
         error = lastError();
         return Folder();
     }

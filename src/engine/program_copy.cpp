@@ -86,12 +86,11 @@ bool temporaryOwner(std::string_view name, filetree::ProcessStamp& owner) {
 }
 
 // The entries of a destination folder by name, looked up exactly first, then
-// case-folded.
+// case-folded; the folded names are made at the first name not found as spelt.
 class DestinationNames {
 public:
     explicit DestinationNames(std::vector<Entry> entries) : m_entries(std::move(entries)) {
         for (std::size_t index = 0; index < m_entries.size(); ++index) {
-            m_folded.emplace(foldAsciiCase(m_entries[index].name), index);
             m_exact.emplace(m_entries[index].name, index);
         }
     }
@@ -105,6 +104,11 @@ public:
         if (exact != m_exact.end()) {
             return &m_entries[exact->second];
         }
+        if (m_folded.empty()) {
+            for (std::size_t index = 0; index < m_entries.size(); ++index) {
+                m_folded.emplace(foldAsciiCase(m_entries[index].name), index);
+            }
+        }
         const auto folded = m_folded.find(foldAsciiCase(name));
         return folded != m_folded.end() ? &m_entries[folded->second] : nullptr;
     }
@@ -112,7 +116,7 @@ public:
 private:
     std::vector<Entry> m_entries;
     std::unordered_map<std::string_view, std::size_t> m_exact; // names held by m_entries
-    std::unordered_map<std::string, std::size_t> m_folded;
+    mutable std::unordered_map<std::string, std::size_t> m_folded;
 };
 
 // What of the running package the copy must not write into, so that the walk runs the
@@ -143,11 +147,16 @@ struct PackageOwnFiles {
     }
 };
 
+// The listings of source folders made by the count, for the copy to use again.
+using Listings = std::unordered_map<Identity, std::vector<Entry>, IdentityHash>;
+
 // Counts the files below the source folder, for the progress maximum, walking as the
-// copy walks. Unreadable parts count as nothing here; the copy itself reports them.
+// copy walks, and keeps what it listed. Unreadable parts count as nothing here; the copy
+// itself reports them.
 class FileCount {
 public:
-    explicit FileCount(Identity destination) : m_destination(destination) {}
+    FileCount(Identity destination, Listings& listings)
+        : m_destination(destination), m_listings(listings) {}
 
     std::int64_t count(const Folder& folder) {
         std::error_code error;
@@ -156,7 +165,9 @@ public:
             return 0;
         }
         std::vector<Entry> entries;
-        folder.list(entries, error);
+        if (!folder.list(entries, error)) {
+            return 0;
+        }
         m_open.insert(identity);
         std::int64_t files = 0;
         for (const Entry& entry : entries) {
@@ -171,11 +182,13 @@ public:
             }
         }
         m_open.erase(identity);
+        m_listings.emplace(identity, std::move(entries));
         return files;
     }
 
 private:
     Identity m_destination;
+    Listings& m_listings;
     std::unordered_set<Identity, IdentityHash> m_open;
 };
 
@@ -196,8 +209,9 @@ struct Place {
 // receives the package's "bin" instead of getting a twin.
 class TreeCopy {
 public:
-    TreeCopy(UpgradeRun& run, Progress& progress, const PackageOwnFiles& package)
-        : m_run(run), m_progress(progress), m_package(package) {
+    TreeCopy(UpgradeRun& run, Progress& progress, const PackageOwnFiles& package,
+             Listings& listings)
+        : m_run(run), m_progress(progress), m_package(package), m_listings(listings) {
         // Temporary names carry this process, so that a later copy can tell whether the
         // one that made them still runs, and a token of this copy, so that they meet
         // nobody's files.
@@ -217,24 +231,31 @@ public:
         Identity identity;
         if (noteDestination(target, targetPath, identity) &&
             enterFolder(source, sourcePath, targetPath)) {
-            copyContents(source, sourcePath, target, identity, targetPath);
+            copyContents(source, sourcePath, target, identity, targetPath, false);
             m_openFolders.pop_back();
         }
     }
 
 private:
+    // `fresh`: the destination was made just now and holds nothing.
     void copyContents(const Folder& source, const fs::path& sourcePath, const Folder& target,
-                      const Identity& targetIdentity, const fs::path& targetPath) {
+                      const Identity& targetIdentity, const fs::path& targetPath, bool fresh) {
+        // The source folder as the count listed it, once; else listed now.
         std::vector<Entry> entries;
-        std::error_code error;
-        if (!source.list(entries, error)) {
+        const auto counted = m_listings.find(m_openFolders.back());
+        if (counted != m_listings.end()) {
+            entries = std::move(counted->second);
+            m_listings.erase(counted);
+        } else if (std::error_code error; !source.list(entries, error)) {
             report(failure("cannot read folder", sourcePath, error));
             return;
         }
         std::vector<Entry> installed;
-        std::error_code ignored; // an unreadable destination fails on the first write
-        target.list(installed, ignored);
-        removeLeftovers(target, targetPath, installed);
+        if (!fresh) {
+            std::error_code ignored; // an unreadable destination fails on the first write
+            target.list(installed, ignored);
+            removeLeftovers(target, targetPath, installed);
+        }
         const DestinationNames existing(std::move(installed));
         for (const Entry& entry : entries) {
             if (stopped()) {
@@ -274,7 +295,8 @@ private:
         if (!enterFolder(source, from, to)) {
             return;
         }
-        const Folder target = targetParent.makeFolder(toName, error);
+        bool created = false;
+        const Folder target = targetParent.makeFolder(toName, created, error);
         Identity identity;
         if (!target.isOpen()) {
             report(failure("cannot create folder", to, error));
@@ -283,7 +305,7 @@ private:
                 report(failure("cannot copy into the update package's own script folder", from, to,
                                errorCode(std::errc::operation_not_permitted)));
             } else {
-                copyContents(source, from, target, identity, to);
+                copyContents(source, from, target, identity, to, created);
             }
         }
         m_openFolders.pop_back();
@@ -477,6 +499,7 @@ private:
     UpgradeRun& m_run;
     Progress& m_progress;
     const PackageOwnFiles& m_package;
+    Listings& m_listings;
     fs::path m_installation; // the installation folder, links resolved
     std::string m_temporaryStem;
     std::uint64_t m_temporaries = 0;
@@ -525,8 +548,10 @@ void UpgradeRun::CopyProgramFiles() {
         destinationIdentity = target.identity(ignored);
     }
 
+    Listings listings;
     std::unique_ptr<Progress> progress = m_person.openProgress();
-    progress->setMaximum(source.isOpen() ? FileCount(destinationIdentity).count(source) : 0);
+    progress->setMaximum(source.isOpen() ? FileCount(destinationIdentity, listings).count(source)
+                                         : 0);
     progress->setText(text::kCopying);
     progress->setPosition(0);
     progress->repaint();
@@ -541,7 +566,8 @@ void UpgradeRun::CopyProgramFiles() {
                                   sourcePath, destination,
                                   errorCode(std::errc::operation_not_permitted)));
     } else {
-        TreeCopy(*this, *progress, package).copyTree(source, sourcePath, target, destination);
+        TreeCopy(*this, *progress, package, listings)
+            .copyTree(source, sourcePath, target, destination);
     }
     progress->close();
     // The copy may have changed any folder, the package's among them.
