@@ -66,8 +66,9 @@ enum class Kind {
 };
 
 struct Entry {
-    std::string name; // as stored by the file system
-    Kind kind;        // of what a link (or reparse point) leads to, not of the link
+    std::string name;  // as stored by the file system
+    Kind kind;         // of what a link (or reparse point) leads to, not of the link
+    bool link = false; // the entry itself is a symbolic link (a reparse point on Windows)
 };
 
 class SourceFile;
@@ -80,14 +81,17 @@ public:
     static Folder open(const std::filesystem::path& path, std::error_code& error);
     // Opens the sub-folder `name`; a link is followed.
     Folder openFolder(const std::string& name, std::error_code& error) const;
-    // Creates the sub-folder `name` unless something of that name exists, then opens it.
-    Folder makeFolder(const std::string& name, std::error_code& error) const;
+    // Creates the sub-folder `name` unless something of that name exists, then opens it;
+    // `created` tells whether it was made now (and so is empty).
+    Folder makeFolder(const std::string& name, bool& created, std::error_code& error) const;
 
     bool isOpen() const { return m_handle.isOpen(); }
     const Handle& handle() const { return m_handle; }
     Identity identity(std::error_code& error) const;
     // Every entry but "." and "..", in the order the file system gives them.
     bool list(std::vector<Entry>& entries, std::error_code& error) const;
+    // The identity of what the entry `name` is or, for a link, leads to.
+    Identity entryIdentity(const std::string& name, std::error_code& error) const;
     // Renames the entry `from` to `to` in one step, replacing a file named `to`.
     bool rename(const std::string& from, const std::string& to, std::error_code& error) const;
     // Removes the file `name`; nothing is reported.
@@ -132,12 +136,16 @@ public:
     // Creates the file `name` in `folder`; something of that name must not exist yet
     // (errc::file_exists). It takes the owner, group and permission bits of the file
     // `replaces` in the same folder when one is named and exists (as far as the system
-    // lets this process set them), else the permission bits of `source`.
+    // lets this process set them; set-user-ID and set-group-ID only where the file stays
+    // with the owner and group it had), else the permission bits of `source` less the
+    // umask, never set-user-ID, set-group-ID or sticky.
     static NewFile create(const Folder& folder, const std::string& name, const SourceFile& source,
                           const std::string* replaces, std::error_code& error);
     bool isOpen() const { return m_handle.isOpen(); }
     // Fills it with the bytes of `source` and gives it the source's access and
     // modification times (on Windows also the attributes chosen when it was created).
+    // A request to stop the run is looked at between pieces of a large file; it ends the
+    // fill with errc::operation_canceled.
     bool fill(const SourceFile& source, std::error_code& error);
     // Closes it; a write error the system reports only now shows here.
     bool close(std::error_code& error) { return m_handle.close(error); }
@@ -147,5 +155,31 @@ private:
     // Windows only: the attributes given with the times, read-only last.
     [[maybe_unused]] std::uint32_t m_attributes = 0;
 };
+
+// The path of `path` with every link resolved, absolute; where its end does not exist,
+// the resolved path of the part that does, followed by the rest. A link that leads
+// nowhere is an error (errc::no_such_file_or_directory). The system's own form
+// (on Windows "\\?\C:\..."), so that two such paths compare.
+std::filesystem::path realPath(const std::filesystem::path& path, std::error_code& error);
+
+// True when `path` is `folder` or lies below it, both as realPath gives them; letter case
+// is ignored where the file system ignores it.
+bool isWithin(const std::filesystem::path& path, const std::filesystem::path& folder);
+
+// The identity of the file or folder at `path` (links followed).
+Identity identityOf(const std::filesystem::path& path, std::error_code& error);
+
+// A process as names of temporary files carry it: its number, and the time it started,
+// which tells it from a later process given the same number.
+struct ProcessStamp {
+    std::uint64_t id = 0;
+    std::uint64_t start = 0;
+};
+
+// This process.
+ProcessStamp thisProcess();
+// False when no process of that number and start runs any longer; true when it runs or
+// this cannot be told.
+bool processRuns(const ProcessStamp& process);
 
 } // namespace pupdate::filetree

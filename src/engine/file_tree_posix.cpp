@@ -1,11 +1,18 @@
 // The copy's file-system calls on POSIX systems: descriptors of open folders, *at()
-// calls relative to them, copy_file_range for the bytes and futimens for the times.
+// calls relative to them, copy_file_range for the bytes and futimens for the times;
+// resolved paths (realpath) and the processes behind temporary files (/proc).
 
 #include "file_tree.h"
+#include "interruption.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <csignal>
+#include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
+#include <fstream>
+#include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -38,13 +45,28 @@ Kind kindOf(mode_t mode) {
     return S_ISDIR(mode) ? Kind::Folder : Kind::Other;
 }
 
+// Bytes copied in the kernel between two looks at a request to stop: a large file does not
+// keep the run from stopping for more than a moment.
+constexpr std::uint64_t kPiece = 16 * 1024 * 1024;
+
+bool stopRequested() {
+    if (interruptionRequested()) {
+        errno = ECANCELED;
+        return true;
+    }
+    return false;
+}
+
 // Fills `out` with the `size` bytes the file had when it was opened, in the kernel where
-// it can.
+// it can, in pieces.
 bool copyBytes(int in, int out, std::uint64_t size) {
     std::uint64_t left = size;
     while (left > 0) {
-        const ssize_t copied =
-            ::copy_file_range(in, nullptr, out, nullptr, static_cast<size_t>(left), 0);
+        if (stopRequested()) {
+            return false;
+        }
+        const ssize_t copied = ::copy_file_range(in, nullptr, out, nullptr,
+                                                 static_cast<size_t>(std::min(left, kPiece)), 0);
         if (copied > 0) {
             left -= static_cast<std::uint64_t>(copied);
             if (left == 0) {
@@ -65,6 +87,9 @@ bool copyBytes(int in, int out, std::uint64_t size) {
     }
     std::vector<char> buffer(128 * 1024);
     for (;;) {
+        if (stopRequested()) {
+            return false;
+        }
         const ssize_t got = ::read(in, buffer.data(), buffer.size());
         if (got == 0) {
             return true;
@@ -130,8 +155,9 @@ Folder Folder::openFolder(const std::string& name, std::error_code& error) const
     return Folder(Handle(fd), {});
 }
 
-Folder Folder::makeFolder(const std::string& name, std::error_code& error) const {
-    if (::mkdirat(fdOf(m_handle), name.c_str(), 0777) != 0 && errno != EEXIST) {
+Folder Folder::makeFolder(const std::string& name, bool& created, std::error_code& error) const {
+    created = ::mkdirat(fdOf(m_handle), name.c_str(), 0777) == 0;
+    if (!created && errno != EEXIST) {
         error = lastError();
         return Folder();
     }
@@ -168,6 +194,7 @@ bool Folder::list(std::vector<Entry>& entries, std::error_code& error) const {
             continue;
         }
         Kind kind = Kind::Other;
+        bool link = entry->d_type == DT_LNK;
         switch (entry->d_type) {
         case DT_REG:
             kind = Kind::File;
@@ -175,8 +202,20 @@ bool Folder::list(std::vector<Entry>& entries, std::error_code& error) const {
         case DT_DIR:
             kind = Kind::Folder;
             break;
-        case DT_LNK:
         case DT_UNKNOWN: {
+            struct stat status {};
+            if (::fstatat(fdOf(m_handle), entry->d_name, &status, AT_SYMLINK_NOFOLLOW) != 0) {
+                kind = Kind::Unknown;
+                break;
+            }
+            link = S_ISLNK(status.st_mode);
+            if (!link) {
+                kind = kindOf(status.st_mode);
+                break;
+            }
+            [[fallthrough]];
+        }
+        case DT_LNK: {
             // A link is taken for what it leads to, as the platform's shell copy does.
             struct stat status {};
             kind = ::fstatat(fdOf(m_handle), entry->d_name, &status, 0) == 0
@@ -187,7 +226,7 @@ bool Folder::list(std::vector<Entry>& entries, std::error_code& error) const {
         default: // DT_FIFO, DT_SOCK, DT_CHR, DT_BLK
             break;
         }
-        entries.push_back({std::string(name), kind});
+        entries.push_back({std::string(name), kind, link});
         errno = 0;
     }
     const int readError = errno;
@@ -197,6 +236,15 @@ bool Folder::list(std::vector<Entry>& entries, std::error_code& error) const {
         return false;
     }
     return true;
+}
+
+Identity Folder::entryIdentity(const std::string& name, std::error_code& error) const {
+    struct stat status {};
+    if (::fstatat(fdOf(m_handle), name.c_str(), &status, 0) != 0) {
+        error = lastError();
+        return {};
+    }
+    return {static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino)};
 }
 
 bool Folder::rename(const std::string& from, const std::string& to, std::error_code& error) const {
@@ -249,34 +297,37 @@ NewFile NewFile::create(const Folder& folder, const std::string& name, const Sou
                         const std::string* replaces, std::error_code& error) {
     NewFile file;
     const int folderFd = fdOf(folder.handle());
+    static const uid_t user = ::geteuid();
+    static const gid_t group = ::getegid();
     struct stat old {};
     const bool keep = replaces != nullptr && ::fstatat(folderFd, replaces->c_str(), &old, 0) == 0 &&
                       S_ISREG(old.st_mode);
-    // A fresh file gets the source's mode less the umask, as a new file made by the copy
-    // always has; a replacement gets the old file's, which the umask may not cut short.
-    const mode_t keptMode = old.st_mode & 07777;
-    const bool modeSurvives = keep && (keptMode & ~processUmask()) == keptMode;
-    const mode_t mode =
-        !keep ? static_cast<mode_t>(source.m_permissions) : (modeSurvives ? keptMode : 0600);
-    const int fd = ::openat(folderFd, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    // A replacement keeps the installed file's owner, group and mode. Set-user-ID and
+    // set-group-ID stay only where the file stays with the owner and group it had: a file
+    // handed over to its old owner, or left with this process where that is not
+    // permitted, would run the package's program with rights nobody gave it.
+    const bool handedOver = keep && (old.st_uid != user || old.st_gid != group);
+    mode_t mode = keep ? old.st_mode & 07777 : source.m_permissions & 0777;
+    if (handedOver) {
+        mode &= ~static_cast<mode_t>(06000);
+    }
+    // A new file gets its source's permission bits less the umask, as `cp` gives them: no
+    // set-user-ID, set-group-ID or sticky bit. A replacement's mode may not be cut short by
+    // the umask: it is made private and given its mode once it has its owner.
+    const bool modeSurvives = !keep || (mode & ~processUmask()) == mode;
+    const int fd = ::openat(folderFd, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
+                            modeSurvives ? mode : 0600);
     if (fd < 0) {
         error = lastError();
         return file;
     }
     file.m_handle = Handle(fd);
-    if (keep) {
-        // Owner and group first: a change of owner clears the set-user-ID bit. Where this
-        // process may not hand the file over, it stays its own.
-        static const uid_t user = ::geteuid();
-        static const gid_t group = ::getegid();
-        if (old.st_uid != user || old.st_gid != group) {
-            if (::fchown(fd, old.st_uid, old.st_gid) == 0 && (keptMode & 06000) != 0) {
-                ::fchmod(fd, keptMode);
-            }
-        }
-        if (!modeSurvives) {
-            ::fchmod(fd, keptMode);
-        }
+    if (handedOver) {
+        // Where this process may not hand the file over, it stays its own.
+        ::fchown(fd, old.st_uid, old.st_gid);
+    }
+    if (!modeSurvives) {
+        ::fchmod(fd, mode);
     }
     return file;
 }
@@ -295,6 +346,121 @@ bool NewFile::fill(const SourceFile& source, std::error_code& error) {
          static_cast<long>(source.m_modificationTime[1])}};
     ::futimens(out, times);
     return true;
+}
+
+// ------------------------------------------------------------------------------- Paths
+
+std::filesystem::path realPath(const std::filesystem::path& path, std::error_code& error) {
+    namespace fs = std::filesystem;
+    fs::path head = fs::absolute(path, error);
+    if (error) {
+        return {};
+    }
+    std::vector<fs::path> missing; // the components that do not exist, last first
+    for (;;) {
+        if (char* resolved = ::realpath(head.c_str(), nullptr)) {
+            fs::path result(resolved);
+            std::free(resolved);
+            for (auto part = missing.rbegin(); part != missing.rend(); ++part) {
+                result /= *part;
+            }
+            // What does not exist holds no link: only its "." and ".." are left to settle.
+            return missing.empty() ? result : result.lexically_normal();
+        }
+        const int failed = errno;
+        const fs::path parent = head.parent_path();
+        struct stat link {};
+        // A link that leads nowhere exists, but where it leads cannot be told.
+        if ((failed != ENOENT && failed != ENOTDIR) || parent == head ||
+            ::lstat(head.c_str(), &link) == 0) {
+            error = std::error_code(failed, std::system_category());
+            return {};
+        }
+        if (!head.filename().empty()) {
+            missing.push_back(head.filename());
+        }
+        head = parent;
+    }
+}
+
+bool isWithin(const std::filesystem::path& path, const std::filesystem::path& folder) {
+    std::string inner = path.native();
+    std::string outer = folder.native();
+    while (outer.size() > 1 && outer.back() == '/') {
+        outer.pop_back();
+    }
+    if (outer == "/") {
+        return !inner.empty() && inner.front() == '/';
+    }
+    return inner.compare(0, outer.size(), outer) == 0 &&
+           (inner.size() == outer.size() || inner[outer.size()] == '/');
+}
+
+Identity identityOf(const std::filesystem::path& path, std::error_code& error) {
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0) {
+        error = lastError();
+        return {};
+    }
+    return {static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino)};
+}
+
+// ---------------------------------------------------------------------------- Processes
+
+namespace {
+
+// The state letter and the start time (in clock ticks after boot) of a process, from
+// /proc/<id>/stat; false when it cannot be read.
+bool readProcessStat(const std::string& file, char& state, std::uint64_t& start) {
+    std::ifstream in(file);
+    std::string line;
+    if (!std::getline(in, line)) {
+        return false;
+    }
+    // The command name in parentheses may hold anything, blanks and ')' too.
+    const std::size_t close = line.rfind(')');
+    if (close == std::string::npos) {
+        return false;
+    }
+    std::istringstream fields(line.substr(close + 1));
+    std::string field;
+    fields >> state;
+    // The start time is field 22; the state is field 3.
+    for (int index = 4; index < 22 && (fields >> field); ++index) {
+    }
+    return static_cast<bool>(fields >> start);
+}
+
+} // namespace
+
+ProcessStamp thisProcess() {
+    static const ProcessStamp stamp = [] {
+        ProcessStamp own;
+        own.id = static_cast<std::uint64_t>(::getpid());
+        char state = 0;
+        if (!readProcessStat("/proc/self/stat", state, own.start)) {
+            own.start = 0;
+        }
+        return own;
+    }();
+    return stamp;
+}
+
+bool processRuns(const ProcessStamp& process) {
+    if (process.id == 0 || process.id > static_cast<std::uint64_t>(INT32_MAX)) {
+        return false;
+    }
+    char state = 0;
+    std::uint64_t start = 0;
+    if (readProcessStat("/proc/" + std::to_string(process.id) + "/stat", state, start)) {
+        // A process that has ended but was not yet waited for runs no longer.
+        return start == process.start && state != 'Z' && state != 'X';
+    }
+    if (thisProcess().start != 0) {
+        return false; // the system tells about processes, and of this one nothing
+    }
+    // No process file system: only whether the number is in use can be learnt.
+    return ::kill(static_cast<pid_t>(process.id), 0) == 0 || errno == EPERM;
 }
 
 } // namespace pupdate::filetree

@@ -8,6 +8,7 @@
 
 #include "code_page.h"
 #include "file_tree.h"
+#include "interruption.h"
 
 #include <aclapi.h>
 #include <windows.h>
@@ -197,9 +198,10 @@ Folder Folder::openFolder(const std::string& name, std::error_code& error) const
     return Folder(std::move(handle), std::move(full));
 }
 
-Folder Folder::makeFolder(const std::string& name, std::error_code& error) const {
+Folder Folder::makeFolder(const std::string& name, bool& created, std::error_code& error) const {
     const std::wstring child = m_path.native() + L'\\' + wide(name);
-    if (!::CreateDirectoryW(child.c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS) {
+    created = ::CreateDirectoryW(child.c_str(), nullptr) != 0;
+    if (!created && ::GetLastError() != ERROR_ALREADY_EXISTS) {
         error = lastError();
         return Folder();
     }
@@ -239,6 +241,7 @@ bool Folder::list(std::vector<Entry>& entries, std::error_code& error) const {
             const std::wstring_view name(info->FileName, info->FileNameLength / sizeof(wchar_t));
             if (name != L"." && name != L"..") {
                 const DWORD attributes = info->FileAttributes;
+                const bool link = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
                 Kind kind = Kind::File;
                 if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
                     kind = kindBehind(m_path.native() + L'\\' + std::wstring(name));
@@ -247,7 +250,7 @@ bool Folder::list(std::vector<Entry>& entries, std::error_code& error) const {
                 } else if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
                     kind = Kind::Folder;
                 }
-                entries.push_back({narrow(name), kind});
+                entries.push_back({narrow(name), kind, link});
             }
             if (info->NextEntryOffset == 0) {
                 break;
@@ -255,6 +258,10 @@ bool Folder::list(std::vector<Entry>& entries, std::error_code& error) const {
             bytes += info->NextEntryOffset;
         }
     }
+}
+
+Identity Folder::entryIdentity(const std::string& name, std::error_code& error) const {
+    return identityOf(fs::path(m_path.native() + L'\\' + wide(name)), error);
 }
 
 bool Folder::rename(const std::string& from, const std::string& to, std::error_code& error) const {
@@ -378,6 +385,12 @@ bool NewFile::fill(const SourceFile& source, std::error_code& error) {
     const HANDLE out = handleOf(m_handle);
     std::vector<char> buffer(1024 * 1024);
     for (;;) {
+        // A request to stop is looked at between pieces, so that a large file does not
+        // keep the run from stopping.
+        if (interruptionRequested()) {
+            error = std::make_error_code(std::errc::operation_canceled);
+            return false;
+        }
         DWORD got = 0;
         if (!::ReadFile(in, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr)) {
             error = lastError();
@@ -403,6 +416,120 @@ bool NewFile::fill(const SourceFile& source, std::error_code& error) {
     basic.FileAttributes = m_attributes != 0 ? m_attributes : FILE_ATTRIBUTE_NORMAL;
     ::SetFileInformationByHandle(out, FileBasicInfo, &basic, sizeof basic);
     return true;
+}
+
+// ------------------------------------------------------------------------------- Paths
+
+fs::path realPath(const fs::path& path, std::error_code& error) {
+    fs::path head = fs::absolute(path, error);
+    if (error) {
+        return {};
+    }
+    std::vector<fs::path> missing; // the components that do not exist, last first
+    for (;;) {
+        const HANDLE handle = ::CreateFileW(head.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr,
+                                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        if (handle != INVALID_HANDLE_VALUE) {
+            const Handle held(reinterpret_cast<Handle::Native>(handle));
+            fs::path result = finalPath(handle, head);
+            for (auto part = missing.rbegin(); part != missing.rend(); ++part) {
+                result /= *part;
+            }
+            // What does not exist holds no link: only its "." and ".." are left to settle.
+            return missing.empty() ? result : result.lexically_normal();
+        }
+        const DWORD failed = ::GetLastError();
+        const fs::path parent = head.parent_path();
+        // A link that leads nowhere exists, but where it leads cannot be told.
+        if ((failed != ERROR_FILE_NOT_FOUND && failed != ERROR_PATH_NOT_FOUND &&
+             failed != ERROR_DIRECTORY) ||
+            parent == head || ::GetFileAttributesW(head.c_str()) != INVALID_FILE_ATTRIBUTES) {
+            error = systemError(failed);
+            return {};
+        }
+        if (!head.filename().empty()) {
+            missing.push_back(head.filename());
+        }
+        head = parent;
+    }
+}
+
+bool isWithin(const fs::path& path, const fs::path& folder) {
+    const std::wstring& inner = path.native();
+    std::wstring outer = folder.native();
+    while (!outer.empty() && (outer.back() == L'\\' || outer.back() == L'/')) {
+        outer.pop_back();
+    }
+    if (outer.empty() || inner.size() < outer.size()) {
+        return false;
+    }
+    // Letter case as the file system compares names.
+    if (::CompareStringOrdinal(inner.data(), static_cast<int>(outer.size()), outer.data(),
+                               static_cast<int>(outer.size()), TRUE) != CSTR_EQUAL) {
+        return false;
+    }
+    return inner.size() == outer.size() || inner[outer.size()] == L'\\' ||
+           inner[outer.size()] == L'/';
+}
+
+Identity identityOf(const fs::path& path, std::error_code& error) {
+    const HANDLE handle = ::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr,
+                                        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        error = lastError();
+        return {};
+    }
+    const Handle held(reinterpret_cast<Handle::Native>(handle));
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (!::GetFileInformationByHandle(handle, &information)) {
+        error = lastError();
+        return {};
+    }
+    return {information.dwVolumeSerialNumber,
+            (static_cast<std::uint64_t>(information.nFileIndexHigh) << 32) |
+                information.nFileIndexLow};
+}
+
+// ---------------------------------------------------------------------------- Processes
+
+namespace {
+
+// When the process of `handle` was created, as a FILETIME; 0 when it cannot be told.
+std::uint64_t creationTime(HANDLE handle) {
+    FILETIME created{};
+    FILETIME exited{};
+    FILETIME kernel{};
+    FILETIME user{};
+    if (!::GetProcessTimes(handle, &created, &exited, &kernel, &user)) {
+        return 0;
+    }
+    return static_cast<std::uint64_t>(fileTime(created));
+}
+
+} // namespace
+
+ProcessStamp thisProcess() {
+    static const ProcessStamp stamp{::GetCurrentProcessId(), creationTime(::GetCurrentProcess())};
+    return stamp;
+}
+
+bool processRuns(const ProcessStamp& process) {
+    if (process.id > 0xFFFFFFFFull) {
+        return false;
+    }
+    const HANDLE handle =
+        ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(process.id));
+    if (handle == nullptr) {
+        // No process of that number; one that may not be looked at is taken to run.
+        return ::GetLastError() != ERROR_INVALID_PARAMETER;
+    }
+    const Handle held(reinterpret_cast<Handle::Native>(handle));
+    DWORD exitCode = 0;
+    if (::GetExitCodeProcess(handle, &exitCode) && exitCode != STILL_ACTIVE) {
+        return false;
+    }
+    const std::uint64_t created = creationTime(handle);
+    return created == 0 || created == process.start;
 }
 
 } // namespace pupdate::filetree

@@ -5,20 +5,29 @@
 // logged and left alone, never opened in a way that waits. The copy never enters its
 // own destination: a folder it writes into (the installation folder or one below it) is
 // not copied again when the walk meets it inside the package, directly or through a
-// link. A file is written beside the one it replaces under a temporary name and takes
-// its place only when it is complete, so that a full disk or any other failure on the
-// way leaves the installed file as it was. Every failure is logged and the copy goes on
-// with the rest.
+// link. Nor does it write into the running package: its script folder, its settings file
+// and its program stay as the run checked them. Every file is written under a temporary
+// name beside its place and takes that place only when it is complete, so that a full
+// disk, a killed process or any other failure on the way leaves the installed file as it
+// was and no part of a new one under its name. Temporary files that a killed copy left
+// are removed by the next copy into their folder. Every failure is logged and the copy
+// goes on with the rest; a request to stop the run ends it between two files or two
+// pieces of a large one.
 
 #include "ascii_case.h"
 #include "file_tree.h"
+#include "interruption.h"
 #include "path_resolve.h"
+#include "paths.h"
 #include "update_package.h"
 #include "upgrade_run.h"
 #include "utf8_path.h"
 
+#include <algorithm>
+#include <charconv>
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <random>
 #include <string>
 #include <system_error>
@@ -50,39 +59,104 @@ std::error_code errorCode(std::errc error) {
     return std::make_error_code(error);
 }
 
-// The names in a destination folder, looked up exactly first, then case-folded.
+constexpr std::string_view kTemporaryPrefix = ".P_Update-";
+constexpr std::string_view kTemporarySuffix = ".tmp";
+
+// The process that made a temporary file of the copy, read from its name
+// ".P_Update-<process>-<start>-<token>-<n>.tmp"; false for any other name.
+bool temporaryOwner(std::string_view name, filetree::ProcessStamp& owner) {
+    if (!name.starts_with(kTemporaryPrefix) || !name.ends_with(kTemporarySuffix)) {
+        return false;
+    }
+    name.remove_prefix(kTemporaryPrefix.size());
+    name.remove_suffix(kTemporarySuffix.size());
+    std::uint64_t fields[4] = {};
+    for (std::size_t index = 0; index < 4; ++index) {
+        const char* end = name.data() + name.size();
+        const auto [stop, error] = std::from_chars(name.data(), end, fields[index]);
+        const bool last = index == 3;
+        if (error != std::errc() || stop == name.data() ||
+            (last ? stop != end : stop == end || *stop != '-')) {
+            return false;
+        }
+        name.remove_prefix(static_cast<std::size_t>(stop - name.data()) + (last ? 0 : 1));
+    }
+    owner = {fields[0], fields[1]};
+    return true;
+}
+
+// The entries of a destination folder by name, looked up exactly first, then
+// case-folded; the folded names are made at the first name not found as spelt.
 class DestinationNames {
 public:
-    explicit DestinationNames(const Folder& folder) {
-        std::vector<Entry> entries;
-        std::error_code ignored; // an unreadable destination fails on the first write
-        folder.list(entries, ignored);
-        for (Entry& entry : entries) {
-            m_folded.emplace(foldAsciiCase(entry.name), entry.name);
-            m_exact.insert(std::move(entry.name));
+    explicit DestinationNames(std::vector<Entry> entries) : m_entries(std::move(entries)) {
+        for (std::size_t index = 0; index < m_entries.size(); ++index) {
+            m_exact.emplace(m_entries[index].name, index);
         }
     }
 
-    // The name the destination already has for `name`, or null when it has none.
-    const std::string* match(const std::string& name) const {
+    // The entry the destination already has for `name`, or null when it has none.
+    const Entry* match(const std::string& name) const {
+        if (m_entries.empty()) {
+            return nullptr;
+        }
         const auto exact = m_exact.find(name);
         if (exact != m_exact.end()) {
-            return &*exact;
+            return &m_entries[exact->second];
+        }
+        if (m_folded.empty()) {
+            for (std::size_t index = 0; index < m_entries.size(); ++index) {
+                m_folded.emplace(foldAsciiCase(m_entries[index].name), index);
+            }
         }
         const auto folded = m_folded.find(foldAsciiCase(name));
-        return folded != m_folded.end() ? &folded->second : nullptr;
+        return folded != m_folded.end() ? &m_entries[folded->second] : nullptr;
     }
 
 private:
-    std::unordered_set<std::string> m_exact;
-    std::unordered_map<std::string, std::string> m_folded;
+    std::vector<Entry> m_entries;
+    std::unordered_map<std::string_view, std::size_t> m_exact; // names held by m_entries
+    mutable std::unordered_map<std::string, std::size_t> m_folded;
 };
 
+// What of the running package the copy must not write into, so that the walk runs the
+// scripts the run checked: its script folder, and its settings file, its program and
+// every script the walk will run, with the folders that hold them.
+struct PackageOwnFiles {
+    std::unordered_set<Identity, IdentityHash> folders;     // never written into
+    std::unordered_set<Identity, IdentityHash> files;       // never replaced
+    std::unordered_set<Identity, IdentityHash> fileFolders; // folders holding such files
+
+    void addFolder(const fs::path& path) {
+        std::error_code error;
+        const Identity identity = filetree::identityOf(path, error);
+        if (!error) {
+            folders.insert(identity);
+        }
+    }
+    void addFile(const fs::path& path) {
+        std::error_code error;
+        const fs::path real = filetree::realPath(path, error);
+        const Identity file = error ? Identity() : filetree::identityOf(real, error);
+        const Identity folder =
+            error ? Identity() : filetree::identityOf(real.parent_path(), error);
+        if (!error) {
+            files.insert(file);
+            fileFolders.insert(folder);
+        }
+    }
+};
+
+// The listings of source folders made by the count, for the copy to use again.
+using Listings = std::unordered_map<Identity, std::vector<Entry>, IdentityHash>;
+
 // Counts the files below the source folder, for the progress maximum, walking as the
-// copy walks. Unreadable parts count as nothing here; the copy itself reports them.
+// copy walks, and keeps what it listed. Unreadable parts count as nothing here; the copy
+// itself reports them.
 class FileCount {
 public:
-    explicit FileCount(Identity destination) : m_destination(destination) {}
+    FileCount(Identity destination, Listings& listings)
+        : m_destination(destination), m_listings(listings) {}
 
     std::int64_t count(const Folder& folder) {
         std::error_code error;
@@ -91,7 +165,9 @@ public:
             return 0;
         }
         std::vector<Entry> entries;
-        folder.list(entries, error);
+        if (!folder.list(entries, error)) {
+            return 0;
+        }
         m_open.insert(identity);
         std::int64_t files = 0;
         for (const Entry& entry : entries) {
@@ -106,12 +182,26 @@ public:
             }
         }
         m_open.erase(identity);
+        m_listings.emplace(identity, std::move(entries));
         return files;
     }
 
 private:
     Identity m_destination;
+    Listings& m_listings;
     std::unordered_set<Identity, IdentityHash> m_open;
+};
+
+// Where one entry is copied from and to: its folders' paths and its names, joined into
+// paths only when asked.
+struct Place {
+    const fs::path& sourceFolder;
+    const std::string& fromName;
+    const fs::path& targetFolder;
+    const std::string& toName;
+
+    fs::path from() const { return sourceFolder / pathFromUtf8(fromName); }
+    fs::path to() const { return targetFolder / pathFromUtf8(toName); }
 };
 
 // Copies the contents of one folder into another that exists. Names already in the
@@ -119,51 +209,75 @@ private:
 // receives the package's "bin" instead of getting a twin.
 class TreeCopy {
 public:
-    TreeCopy(UpgradeRun& run, Progress& progress) : m_run(run), m_progress(progress) {
-        // Temporary names carry a token of this copy, so that they meet nobody's files.
+    TreeCopy(UpgradeRun& run, Progress& progress, const PackageOwnFiles& package,
+             Listings& listings)
+        : m_run(run), m_progress(progress), m_package(package), m_listings(listings) {
+        // Temporary names carry this process, so that a later copy can tell whether the
+        // one that made them still runs, and a token of this copy, so that they meet
+        // nobody's files.
         std::random_device random;
-        m_token = std::to_string(random() % 0x1000000);
+        const filetree::ProcessStamp self = filetree::thisProcess();
+        m_temporaryStem = std::string(kTemporaryPrefix) + std::to_string(self.id) + "-" +
+                          std::to_string(self.start) + "-" + std::to_string(random() % 0x1000000) +
+                          "-";
     }
 
     // `target` is the installation folder. Every folder the copy writes into is noted
     // before the walk can meet it.
     void copyTree(const Folder& source, const fs::path& sourcePath, const Folder& target,
                   const fs::path& targetPath) {
-        if (noteDestination(target, targetPath) && enterFolder(source, sourcePath, targetPath)) {
-            copyContents(source, sourcePath, target, targetPath);
+        std::error_code error;
+        m_installation = filetree::realPath(targetPath, error);
+        Identity identity;
+        if (noteDestination(target, targetPath, identity) &&
+            enterFolder(source, sourcePath, targetPath)) {
+            copyContents(source, sourcePath, target, identity, targetPath, false);
             m_openFolders.pop_back();
         }
     }
 
 private:
+    // `fresh`: the destination was made just now and holds nothing.
     void copyContents(const Folder& source, const fs::path& sourcePath, const Folder& target,
-                      const fs::path& targetPath) {
+                      const Identity& targetIdentity, const fs::path& targetPath, bool fresh) {
+        // The source folder as the count listed it, once; else listed now.
         std::vector<Entry> entries;
-        std::error_code error;
-        if (!source.list(entries, error)) {
+        const auto counted = m_listings.find(m_openFolders.back());
+        if (counted != m_listings.end()) {
+            entries = std::move(counted->second);
+            m_listings.erase(counted);
+        } else if (std::error_code error; !source.list(entries, error)) {
             report(failure("cannot read folder", sourcePath, error));
             return;
         }
-        const DestinationNames existing(target);
+        std::vector<Entry> installed;
+        if (!fresh) {
+            std::error_code ignored; // an unreadable destination fails on the first write
+            target.list(installed, ignored);
+            removeLeftovers(target, targetPath, installed);
+        }
+        const DestinationNames existing(std::move(installed));
         for (const Entry& entry : entries) {
-            const std::string* present = existing.match(entry.name);
-            const std::string& name = present != nullptr ? *present : entry.name;
-            const fs::path from = sourcePath / pathFromUtf8(entry.name);
-            const fs::path to = targetPath / pathFromUtf8(name);
+            if (stopped()) {
+                return;
+            }
+            const Entry* present = existing.match(entry.name);
+            const std::string& name = present != nullptr ? present->name : entry.name;
+            // The paths are made only where they are needed: for a folder, and to tell
+            // about a file; thousands of files copied without a word need none.
+            const Place place{sourcePath, entry.name, targetPath, name};
             switch (entry.kind) {
             case Kind::Folder:
-                copyFolder(source, from, entry.name, target, to, name);
+                copyFolder(source, place.from(), entry.name, target, place.to(), name);
                 break;
             case Kind::Other:
-                report(failure("not a regular file or folder, not copied", from, to,
+                report(failure("not a regular file or folder, not copied", place.from(), place.to(),
                                errorCode(std::errc::not_supported)));
                 advance();
                 break;
             case Kind::File:
             case Kind::Unknown: // opening it tells what is wrong
-                if (!replaceFile(source, entry.name, target, name, present != nullptr, error)) {
-                    report(failure("cannot copy file", from, to, error));
-                }
+                copyFile(source, target, targetIdentity, place, present);
                 advance();
                 break;
             }
@@ -181,18 +295,117 @@ private:
         if (!enterFolder(source, from, to)) {
             return;
         }
-        const Folder target = targetParent.makeFolder(toName, error);
+        bool created = false;
+        const Folder target = targetParent.makeFolder(toName, created, error);
+        Identity identity;
         if (!target.isOpen()) {
             report(failure("cannot create folder", to, error));
-        } else if (noteDestination(target, to)) {
-            copyContents(source, from, target, to);
+        } else if (noteDestination(target, to, identity)) {
+            if (m_package.folders.count(identity) != 0) {
+                report(failure("cannot copy into the update package's own script folder", from, to,
+                               errorCode(std::errc::operation_not_permitted)));
+            } else {
+                copyContents(source, from, target, identity, to, created);
+            }
         }
         m_openFolders.pop_back();
     }
 
-    bool noteDestination(const Folder& target, const fs::path& path) {
+    // One file. An installed link to a file of the installation has that file replaced
+    // and stays a link, as the installation made it. A link that leads out of the
+    // installation folder (or nowhere) is replaced by a file of its own: the copy never
+    // writes through it to what lies outside, nor gives the new file the owner or mode of
+    // what the link leads to.
+    void copyFile(const Folder& source, const Folder& target, const Identity& targetIdentity,
+                  const Place& place, const Entry* present) {
         std::error_code error;
-        const Identity identity = target.identity(error);
+        const std::string& fromName = place.fromName;
+        if (present == nullptr) {
+            if (!replaceFile(source, fromName, target, fromName, nullptr, error)) {
+                reportFailure(place.from(), place.to(), error);
+            }
+            return;
+        }
+        if (!present->link) {
+            if (isPackageFile(target, targetIdentity, present->name)) {
+                reportPackageFile(place.from(), place.to());
+            } else if (!replaceFile(source, fromName, target, present->name, &present->name,
+                                    error)) {
+                reportFailure(place.from(), place.to(), error);
+            }
+            return;
+        }
+        const fs::path from = place.from();
+        const fs::path to = place.to();
+        const fs::path leadsTo = filetree::realPath(to, error);
+        if (!error && !m_installation.empty() && filetree::isWithin(leadsTo, m_installation)) {
+            const Folder folder = Folder::open(leadsTo.parent_path(), error);
+            const std::string name = pathToUtf8(leadsTo.filename());
+            Identity identity;
+            if (folder.isOpen()) {
+                identity = folder.identity(error);
+            }
+            if (!folder.isOpen() || error) {
+                reportFailure(from, leadsTo, error);
+            } else if (isPackageFile(folder, identity, name)) {
+                reportPackageFile(from, leadsTo);
+            } else if (!replaceFile(source, fromName, folder, name, &name, error)) {
+                reportFailure(from, leadsTo, error);
+            }
+            return;
+        }
+        if (!replaceFile(source, fromName, target, present->name, nullptr, error)) {
+            reportFailure(from, to, error);
+            return;
+        }
+        notice("安装目录中的链接指向安装目录以外，已换成新文件，链接所指的文件未改动: " +
+               pathToUtf8(to) + " -> " + (error ? std::string("?") : pathToUtf8(leadsTo)));
+    }
+
+    // True when the installed file `name` of `folder` is one of the running package's own.
+    bool isPackageFile(const Folder& folder, const Identity& folderIdentity,
+                       const std::string& name) const {
+        if (m_package.fileFolders.count(folderIdentity) == 0) {
+            return false;
+        }
+        std::error_code error;
+        const Identity identity = folder.entryIdentity(name, error);
+        return !error && m_package.files.count(identity) != 0;
+    }
+
+    void reportPackageFile(const fs::path& from, const fs::path& to) {
+        report(failure("cannot copy over the update package's own file", from, to,
+                       errorCode(std::errc::operation_not_permitted)));
+    }
+
+    // Temporary files of copies whose process no longer runs: what a killed copy left.
+    void removeLeftovers(const Folder& target, const fs::path& targetPath,
+                         std::vector<Entry>& installed) {
+        const auto leftover = [&](const Entry& entry) {
+            filetree::ProcessStamp owner;
+            if (entry.link || entry.kind != Kind::File || !temporaryOwner(entry.name, owner)) {
+                return false;
+            }
+            const auto key = std::make_pair(owner.id, owner.start);
+            auto known = m_running.find(key);
+            if (known == m_running.end()) {
+                known = m_running.emplace(key, filetree::processRuns(owner)).first;
+            }
+            if (known->second) {
+                return false;
+            }
+            target.removeFile(entry.name);
+            notice("已删除上次中断的复制留下的临时文件: " +
+                   pathToUtf8(targetPath / pathFromUtf8(entry.name)));
+            return true;
+        };
+        installed.erase(std::remove_if(installed.begin(), installed.end(), leftover),
+                        installed.end());
+    }
+
+    bool noteDestination(const Folder& target, const fs::path& path, Identity& identity) {
+        std::error_code error;
+        identity = target.identity(error);
         if (error) {
             report(failure("cannot create folder", path, error));
             return false;
@@ -229,49 +442,49 @@ private:
         return true;
     }
 
-    // A file that replaces one is written beside it under a temporary name and renamed
-    // over it when complete; on failure the temporary file goes and what was installed
-    // stays. A file of a new name is written under that name at once (one rename less for
-    // each of thousands of files) and removed again on failure, so that no part of it is
-    // left either.
+    // The file is written beside its place under a temporary name and renamed into it when
+    // complete; on failure the temporary file goes and what was installed stays. It takes
+    // the owner and mode of the installed file `keepFrom` when one is named, else its
+    // source's mode as a new file.
     bool replaceFile(const Folder& sourceFolder, const std::string& fromName,
-                     const Folder& targetFolder, const std::string& toName, bool replacing,
-                     std::error_code& error) {
+                     const Folder& targetFolder, const std::string& toName,
+                     const std::string* keepFrom, std::error_code& error) {
         const filetree::SourceFile source =
             filetree::SourceFile::open(sourceFolder, fromName, error);
         if (!source.isOpen()) {
             return false;
         }
-        if (!replacing) {
-            filetree::NewFile file =
-                filetree::NewFile::create(targetFolder, toName, source, nullptr, error);
-            if (file.isOpen()) {
-                if (file.fill(source, error) && file.close(error)) {
-                    return true;
-                }
-                targetFolder.removeFile(toName);
-                return false;
-            }
-            if (error != std::errc::file_exists) {
-                return false;
-            }
-            // Made by somebody else since the folder was listed: replaced like any other.
-        }
         std::string temporary;
         filetree::NewFile file;
         for (int attempt = 0; !file.isOpen(); ++attempt) {
-            temporary = ".P_Update-" + m_token + "-" + std::to_string(++m_temporaries) + ".tmp";
-            file = filetree::NewFile::create(targetFolder, temporary, source, &toName, error);
+            temporary =
+                m_temporaryStem + std::to_string(++m_temporaries) + std::string(kTemporarySuffix);
+            file = filetree::NewFile::create(targetFolder, temporary, source, keepFrom, error);
             if (!file.isOpen() && (error != std::errc::file_exists || attempt == 100)) {
                 return false;
             }
         }
+        // A name made by somebody else since the folder was listed is replaced like any
+        // other.
         if (file.fill(source, error) && file.close(error) &&
             targetFolder.rename(temporary, toName, error)) {
             return true;
         }
+        file = filetree::NewFile();
         targetFolder.removeFile(temporary);
         return false;
+    }
+
+    void reportFailure(const fs::path& from, const fs::path& to, std::error_code error) {
+        // Stopped on request: the run tells that itself, once.
+        if (error != std::errc::operation_canceled) {
+            report(failure("cannot copy file", from, to, error));
+        }
+    }
+
+    bool stopped() {
+        m_stopped = m_stopped || interruptionRequested();
+        return m_stopped;
     }
 
     void advance() {
@@ -281,13 +494,20 @@ private:
 
     void report(const std::string& message) { m_run.WriteExceptionLog(message); }
 
+    void notice(const std::string& message) { m_run.writeNotice(message); }
+
     UpgradeRun& m_run;
     Progress& m_progress;
-    std::string m_token;
+    const PackageOwnFiles& m_package;
+    Listings& m_listings;
+    fs::path m_installation; // the installation folder, links resolved
+    std::string m_temporaryStem;
     std::uint64_t m_temporaries = 0;
     std::int64_t m_copied = 0;
+    bool m_stopped = false;
     std::vector<Identity> m_openFolders; // source folders from the top to here
-    std::unordered_set<Identity, IdentityHash> m_destinations; // folders written into
+    std::unordered_set<Identity, IdentityHash> m_destinations;         // folders written into
+    std::map<std::pair<std::uint64_t, std::uint64_t>, bool> m_running; // leftovers' owners
 };
 
 } // namespace
@@ -305,6 +525,18 @@ void UpgradeRun::CopyProgramFiles() {
         return;
     }
 
+    PackageOwnFiles package;
+    if (fs::path scripts; m_paths.findFolder(m_programFolder, kScriptFolder, scripts)) {
+        package.addFolder(scripts);
+    }
+    package.addFile(m_paths.resolve(m_programFolder, kSettingsFileName));
+    package.addFile(programFile());
+    if (m_plan) {
+        for (const UpdateEntryPlan& entry : *m_plan) {
+            package.addFile(entry.path);
+        }
+    }
+
     std::error_code created;
     fs::create_directories(destination, created);
     std::error_code error;
@@ -316,8 +548,10 @@ void UpgradeRun::CopyProgramFiles() {
         destinationIdentity = target.identity(ignored);
     }
 
+    Listings listings;
     std::unique_ptr<Progress> progress = m_person.openProgress();
-    progress->setMaximum(source.isOpen() ? FileCount(destinationIdentity).count(source) : 0);
+    progress->setMaximum(source.isOpen() ? FileCount(destinationIdentity, listings).count(source)
+                                         : 0);
     progress->setText(text::kCopying);
     progress->setPosition(0);
     progress->repaint();
@@ -327,8 +561,13 @@ void UpgradeRun::CopyProgramFiles() {
             failure("cannot create installation folder", destination, created ? created : error));
     } else if (!source.isOpen()) {
         WriteExceptionLog(failure("cannot read folder", sourcePath, error));
+    } else if (package.folders.count(destinationIdentity) != 0) {
+        WriteExceptionLog(failure("cannot copy into the update package's own script folder",
+                                  sourcePath, destination,
+                                  errorCode(std::errc::operation_not_permitted)));
     } else {
-        TreeCopy(*this, *progress).copyTree(source, sourcePath, target, destination);
+        TreeCopy(*this, *progress, package, listings)
+            .copyTree(source, sourcePath, target, destination);
     }
     progress->close();
     // The copy may have changed any folder, the package's among them.

@@ -56,6 +56,7 @@ void RunRecords::clear() {
     m_cut = false;
     m_failure.clear();
     m_notes.clear();
+    m_logUnwritable = false;
 }
 
 void RunRecords::addNote(std::string text) {
@@ -119,6 +120,7 @@ Details RunRecords::details() const {
     part(count(LogRecordKind::Statement), "", " 条语句执行失败");
     part(count(LogRecordKind::Copy), "", " 处程序文件复制出错");
     part(count(LogRecordKind::ServerScript), "", " 个服务器端脚本报告错误");
+    part(count(LogRecordKind::Notice), "", " 条说明记录");
     if (counted.empty()) {
         part(count(LogRecordKind::Other), "", " 条错误记录");
     } else {
@@ -133,12 +135,14 @@ Details RunRecords::details() const {
         details.summary += "失败原因：" + m_failure + "\n";
     }
     details.summary += m_notes;
-    details.summary += "详细记录见 ReException.Log。";
+    details.summary += m_logUnwritable ? "ReException.Log 无法写入，记录没有全部保存。"
+                                       : "详细记录见 ReException.Log。";
 
     details.text = m_kept;
     if (m_keptRecords < total()) {
-        details.text += "\n\n（另有 " + std::to_string(total() - m_keptRecords) +
-                        " 条记录未列出，见 ReException.Log。）";
+        details.text +=
+            "\n\n（另有 " + std::to_string(total() - m_keptRecords) +
+            (m_logUnwritable ? " 条记录未列出。）" : " 条记录未列出，见 ReException.Log。）");
     }
     return details;
 }

@@ -20,6 +20,7 @@ enum class LogRecordKind {
     Statement,    // a line-mode statement that failed, or a line that could not be read
     ServerScript, // a server-side script whose tool reported errors
     Failure,      // why the script walk failed
+    Notice,       // no error: something the run did that the operator may look for
 };
 
 // The records this run wrote, counted by kind. Their text is kept up to a limit, so
@@ -51,8 +52,12 @@ public:
     // A line for the outcome's account that is no record of the log: something the
     // operator should know about how the run went, such as a guard it had to do without.
     void addNote(std::string text);
+    // ReException.Log could not be written: the account no longer sends the operator there.
+    void noteLogUnwritable() { m_logUnwritable = true; }
     std::size_t count(LogRecordKind kind) const;
     std::size_t total() const;
+    // The records that tell of something that went wrong: all but the notices.
+    std::size_t errors() const { return total() - count(LogRecordKind::Notice); }
     // Empty when no record was written and no note taken; otherwise the account of the
     // records and the notes, and the records' text, one after another with an empty line
     // between them.
@@ -60,12 +65,13 @@ public:
 
 private:
     LogRecordKind m_kind = LogRecordKind::Other;
-    std::array<std::size_t, 5> m_counts{};
+    std::array<std::size_t, 6> m_counts{};
     std::string m_kept;
     std::size_t m_keptRecords = 0;
     bool m_cut = false;    // the last kept record was cut short
     std::string m_failure; // the first line of the first failure record
     std::string m_notes;   // one line each
+    bool m_logUnwritable = false;
 };
 
 // The status of a connection that could not be opened: a short reason in the operator's

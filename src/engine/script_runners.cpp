@@ -55,26 +55,38 @@ std::string printable(std::string_view raw, TextEncoding encoding) {
     return shownLine(shown);
 }
 
-bool isShellSafe(std::string_view value) {
-    for (unsigned char c : value) {
-        if (c < 0x20 || c == 0x7F) {
+// What the server's command shell acts on inside double quotes: the quote that would end
+// them, variables (%...%, and !...! where delayed expansion is on at the site) and control
+// characters. '&', '|', '<', '>', '^', '(' and ')' are taken literally there.
+bool isQuotedShellSafe(std::string_view value) {
+    for (const unsigned char c : value) {
+        if (c < 0x20 || c == 0x7F || c == '"' || c == '%' || c == '!') {
             return false;
         }
+    }
+    return true;
+}
+
+// Outside double quotes the shell also acts on its operators and escape character.
+bool isShellSafe(std::string_view value) {
+    for (const unsigned char c : value) {
         switch (c) {
-        case '"':
         case '&':
         case '|':
         case '<':
         case '>':
         case '^':
-        case '%':
-        case '!':
             return false;
         default:
             break;
         }
     }
-    return true;
+    return isQuotedShellSafe(value);
+}
+
+// A refused name or path as it was written, where it is text.
+std::string shownAsWritten(std::string_view value) {
+    return isValidUtf8(value) ? shownLine(value) : printable(value, TextEncoding::Utf8);
 }
 
 // A database name that osql can only take for a name: no blank that would end it and
@@ -109,11 +121,12 @@ std::string buildOsqlCommand(std::string_view database, std::string_view path) {
     // act on rather than pass to osql.
     if (!isValidUtf8(database) || !isShellSafe(database) || !isPlainName(database)) {
         throw std::invalid_argument("数据库名含有不能交给服务器命令行的字符: " +
-                                    printable(database, TextEncoding::Utf8));
+                                    shownAsWritten(database));
     }
-    if (!isValidUtf8(path) || !isShellSafe(path)) {
+    // The path stands inside double quotes.
+    if (!isValidUtf8(path) || !isQuotedShellSafe(path)) {
         throw std::invalid_argument("脚本路径含有不能交给服务器命令行的字符: " +
-                                    printable(path, TextEncoding::Utf8));
+                                    shownAsWritten(path));
     }
     std::string command = "osql -E  -S (local) -d ";
     command += database;

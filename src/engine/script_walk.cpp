@@ -3,6 +3,7 @@
 
 #include "exception_log.h"
 #include "interruption.h"
+#include "file_tree.h"
 #include "path_resolve.h"
 #include "update_package.h"
 #include "upgrade_run.h"
@@ -21,10 +22,11 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// False when a `..` in the entry's file name climbs above the script folder. Separators
-// at the start keep the name inside, as everywhere else in the name.
+// False when a `..` in the entry's file name climbs out of the package folder; the name
+// starts in the script folder, one level below it, and may name a folder of the package
+// beside it. Separators at the start keep the name inside, as everywhere else in the name.
 bool staysInside(std::string_view file) {
-    int depth = 0;
+    int depth = 1;
     for (const std::string_view part : splitPackagePath(file)) {
         depth += part == ".." ? -1 : 1;
         if (depth < 0) {
@@ -47,6 +49,10 @@ bool namesAForeignDrive(const std::string& folder) {
 
 bool UpgradeRun::planUpdateList(std::vector<UpdateEntryPlan>& plan, std::string& reason) {
     plan.clear();
+    // Links may lead anywhere inside the package, never out of it: what a script's name
+    // really reaches is held against the package folder as the system resolves it.
+    std::error_code packageError;
+    const fs::path package = filetree::realPath(m_programFolder, packageError);
     for (const std::string& item : splitUpdateList(m_updateFiles)) {
         // An empty item (two commas in a row, a trailing comma) names nothing to run.
         if (item.empty()) {
@@ -60,7 +66,7 @@ bool UpgradeRun::planUpdateList(std::vector<UpdateEntryPlan>& plan, std::string&
             return false;
         }
         if (!staysInside(entry.file)) {
-            reason = "脚本路径超出了脚本文件夹: " + entry.file;
+            reason = "脚本路径超出了升级包文件夹: " + entry.file;
             return false;
         }
         UpdateEntryPlan step{
@@ -68,6 +74,16 @@ bool UpgradeRun::planUpdateList(std::vector<UpdateEntryPlan>& plan, std::string&
             m_paths.resolve(m_programFolder, std::string(kScriptFolder) + "\\" + entry.file),
             {}};
         const std::string shown = pathToUtf8(step.path);
+        std::error_code realError = packageError;
+        const fs::path real = realError ? fs::path() : filetree::realPath(step.path, realError);
+        if (realError) {
+            reason = "无法确定脚本文件的位置 " + shown + ": " + realError.message();
+            return false;
+        }
+        if (!filetree::isWithin(real, package)) {
+            reason = "脚本文件在升级包文件夹以外: " + entry.file + " -> " + pathToUtf8(real);
+            return false;
+        }
         if (entry.kind == kServerSideMode) {
             // The server reads the file itself, so it need not exist here; but the command
             // must be one that can be handed to the server.
@@ -197,17 +213,14 @@ void UpgradeRun::proveTransactionBeforeCommit() {
 }
 
 void UpgradeRun::takeFailurePath(const std::string& reason, const std::string& message) {
-    // The record is written first, so that it is there whatever the operator sees, but a
-    // log that cannot be written must not keep the failure path from finishing.
-    std::exception_ptr logError;
+    // The record is written first, so that it is there whatever the operator sees. A log
+    // that cannot be written must not keep the failure path from finishing: the account
+    // with the message says so, and the failure is told this once.
     auto record = [&](const std::string& text) {
         const RunRecords::Step failing(m_records, LogRecordKind::Failure);
         try {
             WriteExceptionLog(text);
         } catch (const LogWriteError&) {
-            if (!logError) {
-                logError = std::current_exception();
-            }
         }
     };
     record(reason);
@@ -222,9 +235,6 @@ void UpgradeRun::takeFailurePath(const std::string& reason, const std::string& m
         }
     }
     m_person.closeWindow();
-    if (logError) {
-        std::rethrow_exception(logError);
-    }
 }
 
 } // namespace pupdate

@@ -1,11 +1,14 @@
 #include "upgrade_run.h"
 
+#include "ascii_case.h"
 #include "connections.h"
 #include "exception_log.h"
+#include "file_tree.h"
 #include "interruption.h"
 #include "path_resolve.h"
 #include "run_lock.h"
 #include "update_package.h"
+#include "utf8_path.h"
 
 #include <cstdlib>
 #include <cxxabi.h>
@@ -17,25 +20,42 @@ namespace pupdate {
 UpgradeRun::UpgradeRun(Person& person, std::filesystem::path programFolder)
     : m_person(person), m_programFolder(std::move(programFolder)), m_odbcTemplate(odbcTemplate()) {}
 
+std::string text::copyFailures(std::size_t errors) {
+    return "程序文件复制完毕，但有 " + std::to_string(errors) + " 处出错！";
+}
+
+std::vector<std::string> runLockKeys(const RunSettings& settings, std::string_view odbcTemplate) {
+    // The connection string the run opens, which names the server ("(local)" and "."
+    // alike) and the database; letter case does not tell databases apart.
+    std::vector<std::string> keys{
+        "database\n" + foldAsciiCase(toOdbcConnectionString(
+                           buildConnStr(settings.server, settings.database), odbcTemplate))};
+    if (!settings.installFolder.empty()) {
+        std::error_code error;
+        const std::filesystem::path folder = pathFromUtf8(settings.installFolder);
+        const std::filesystem::path real = filetree::realPath(folder, error);
+        keys.push_back("folder\n" + pathToUtf8(error ? folder.lexically_normal() : real));
+    }
+    return keys;
+}
+
 RunOutcome UpgradeRun::Bt_OkClick() {
     m_records.clear();
-    // One run per package at a time, held from here to the end of the run.
-    const RunLock lock(m_programFolder);
+    m_paths.forget(); // what an earlier run from this window listed may have changed
+    if (!CheckInput()) {
+        return RunOutcome::InputRejected;
+    }
+    // One run per database and installation folder at a time, held from here to the end
+    // of the run.
+    const RunLock lock(runLockKeys(m_settings, m_odbcTemplate));
     if (lock.state() == RunLock::State::Busy) {
         m_person.inform(text::kAlreadyRunning);
         return RunOutcome::AlreadyRunning;
     }
     if (lock.state() == RunLock::State::Unavailable) {
-        // A file system that cannot lock (some network shares) is no reason to refuse
-        // the run; it goes on unguarded, and says so in the log when it can.
-        try {
-            WriteExceptionLog(lock.error());
-        } catch (const std::exception&) {
-        }
-    }
-    m_paths.forget(); // what an earlier run from this window listed may have changed
-    if (!CheckInput()) {
-        return RunOutcome::InputRejected;
+        // A system that cannot lock is no reason to refuse the run; it goes on unguarded
+        // and the outcome says so.
+        m_records.addNote(text::kNoRunLock + lock.error());
     }
     if (!OpenDatabase()) {
         return RunOutcome::ConnectionFailed;
@@ -72,14 +92,22 @@ RunOutcome UpgradeRun::Bt_OkClick() {
         } else if (interruptionRequested()) {
             outcome = answerInterruption("没有复制文件，也没有执行脚本");
         } else {
+            bool copied = true;
             if (copies) {
-                CopyProgramFiles();
+                copied = copyProgramFilesOrFail();
             }
-            if (interruptionRequested()) {
+            if (!copied) {
+                outcome = RunOutcome::WalkFailed;
+            } else if (interruptionRequested()) {
                 // The copy stops early when asked to: some files may not have been copied.
-                outcome = answerInterruption("程序文件可能没有全部复制，没有执行脚本");
+                outcome = answerInterruption(copies ? "程序文件可能没有全部复制，没有执行脚本"
+                                                    : "没有执行脚本");
             } else if (appliesScripts && !ApplyUpdateList()) {
                 outcome = m_interrupted ? RunOutcome::Interrupted : RunOutcome::WalkFailed;
+            } else if (!appliesScripts && m_records.errors() > 0) {
+                // A package that only copies has no outcome message of its own; what could
+                // not be copied is told all the same.
+                m_person.inform(text::copyFailures(m_records.errors()), m_records.details());
             }
         }
     }
@@ -101,6 +129,18 @@ void UpgradeRun::throwInterrupted(const std::string& where) {
     throw RunInterrupted(std::string(text::kInterrupted) + "（" + where + "）");
 }
 
+bool UpgradeRun::copyProgramFilesOrFail() {
+    try {
+        CopyProgramFiles();
+        return true;
+    } catch (const LogWriteError& error) {
+        // Copy errors that cannot be recorded: the scripts are not run after a copy
+        // nobody can account for.
+        takeFailurePath(error.what());
+        return false;
+    }
+}
+
 bool UpgradeRun::CheckInput() {
     if (trimBlanks(m_settings.server).empty()) {
         m_person.inform(text::kServerBlank);
@@ -117,7 +157,17 @@ void UpgradeRun::WriteExceptionLog(std::string_view text) {
     // Noted first: what the run meant to record is offered to the operator even when the
     // log itself cannot be written.
     m_records.add(text);
-    pupdate::WriteExceptionLog(m_programFolder, text);
+    try {
+        pupdate::WriteExceptionLog(m_programFolder, text);
+    } catch (const LogWriteError&) {
+        m_records.noteLogUnwritable();
+        throw;
+    }
+}
+
+void UpgradeRun::writeNotice(std::string_view text) {
+    const RunRecords::Step noting(m_records, LogRecordKind::Notice);
+    WriteExceptionLog(text);
 }
 
 int unattendedExitStatus(RunOutcome outcome) {

@@ -30,7 +30,7 @@ struct RunSettings {
 
 // How a run ended; decides the exit status of an unattended run.
 enum class RunOutcome {
-    AlreadyRunning,   // another run holds the package; nothing happened
+    AlreadyRunning,   // another run holds the database or the installation folder
     InputRejected,    // CheckInput failed; nothing else happened
     ConnectionFailed, // OpenDatabase returned false
     PackageRejected,  // Update.ini could not be read, or its list is not valid text
@@ -62,9 +62,17 @@ inline constexpr const char* kFinished = "升级完毕！";
 inline constexpr const char* kFailed = "升级处理失败！";
 inline constexpr const char* kCopying = "正在复制程序文件";
 inline constexpr const char* kAlreadyRunning =
-    "对不起!另一个升级程序正在使用这个升级包,请等它结束后再试!";
+    "对不起!另一个升级程序正在升级这个数据库或安装目录,请等它结束后再试!";
+inline constexpr const char* kNoRunLock =
+    "未能取得运行锁，本次升级没有防止另一个升级程序同时升级这个数据库或安装目录：";
+// The outcome of a package that only copies, when some of its files could not be copied.
+std::string copyFailures(std::size_t errors);
 inline constexpr const char* kInterrupted = "升级被中断";
 } // namespace text
+
+// The keys of what a run must have to itself (RunLock): the database as the connection
+// names it, and the installation folder with its links resolved.
+std::vector<std::string> runLockKeys(const RunSettings& settings, std::string_view odbcTemplate);
 
 // Raised inside the walk when the run has been asked to stop; its message is the record
 // the run leaves in the log.
@@ -84,7 +92,7 @@ public:
     void setOdbcTemplate(std::string odbcTemplate) { m_odbcTemplate = std::move(odbcTemplate); }
 
     // The whole run, from the input check to closing the window. Errors that the run does
-    // not handle itself (a failed version probe, a log that cannot be written) escape.
+    // not handle itself (a failed version probe) escape.
     RunOutcome Bt_OkClick();
 
     // Server and database names must not be blank; tells the operator the first problem.
@@ -107,6 +115,8 @@ public:
     // Appends a record to ReException.Log in the program folder and notes it among the
     // records of this run.
     void WriteExceptionLog(std::string_view text);
+    // The same for a record that tells of no error (LogRecordKind::Notice).
+    void writeNotice(std::string_view text);
     // The records written since the run started (Bt_OkClick).
     const RunRecords& records() const { return m_records; }
 
@@ -121,9 +131,11 @@ private:
     // that cannot.
     bool planUpdateList(std::vector<UpdateEntryPlan>& plan, std::string& reason);
     // The failure path: the reason logged, `message` shown ("升级处理失败！"), roll-back
-    // of what is open, the window closed. A log that cannot be written is raised only
-    // after all that.
+    // of what is open, the window closed. A log that cannot be written is told in the
+    // message's account, not raised.
     void takeFailurePath(const std::string& reason, const std::string& message = text::kFailed);
+    // CopyProgramFiles; a log that cannot be written takes the failure path (false).
+    bool copyProgramFilesOrFail();
     void runLineMode(const UpdateEntryPlan& entry);
     void runServerSide(const std::filesystem::path& path);
     // Raises RunInterrupted, saying `where` the run stopped (checked by the caller, so
@@ -154,8 +166,9 @@ private:
 
 // The osql command line handed to master.dbo.xp_cmdshell. Raises std::invalid_argument
 // when the database name or the path is not text, or holds a character the server's
-// shell would act on, or the database name could be taken for more than a name by osql
-// (a blank, ';', ',' or a leading '-' or '/').
+// shell would act on where it stands (the path inside double quotes, the name outside),
+// or the database name could be taken for more than a name by osql (a blank, ';', ',' or
+// a leading '-' or '/').
 std::string buildOsqlCommand(std::string_view database, std::string_view path);
 
 } // namespace pupdate

@@ -5,6 +5,8 @@
 
 namespace pupdate {
 
+// The running executable.
+std::filesystem::path programFile();
 // Folder of the running executable.
 std::filesystem::path programFolder();
 

@@ -360,6 +360,51 @@ INSTANTIATE_TEST_SUITE_P(Ways, InstallationInsideTheProgramFilesTest, ::testing:
                              return info.param ? "ThroughALink" : "Directly";
                          });
 
+// Script names may lead anywhere inside the package, through `..` or links, and nowhere
+// out of it; the boundary is the package folder itself.
+struct ScriptPlaceCase {
+    const char* name;
+    const char* entry;
+    const char* link;   // made in UpdateSql, or null
+    const char* target; // what it leads to, relative to the test folder
+    bool runs;
+};
+
+class ScriptPlaceTest : public HostilePackageTest,
+                        public ::testing::WithParamInterface<ScriptPlaceCase> {};
+
+TEST_P(ScriptPlaceTest, ScriptsRunOnlyFromInsideThePackage) {
+    const ScriptPlaceCase& c = GetParam();
+    writeFile(folder.package() / "shared" / "x.sql", "insert into t values (2, 'shared')\r\n");
+    if (c.link != nullptr) {
+        fs::create_symlink(dir / c.target, folder.package() / "UpdateSql" / c.link);
+    }
+    folder.writeUpdateList(std::string(c.entry) + ":IsAccess");
+
+    const ProgramResult result = runUnattended();
+    expectNoCrash(result);
+    EXPECT_EQ(result.status, c.runs ? 0 : 1) << result.out << result.err;
+    EXPECT_EQ(ids(), c.runs ? Strings{"2"} : Strings{});
+    if (!c.runs) {
+        EXPECT_NE(result.out.find("系统提示: 升级处理失败！\n"), std::string::npos) << result.out;
+        EXPECT_NE(result.err.find("升级包文件夹"), std::string::npos) << result.err;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Places, ScriptPlaceTest,
+    ::testing::Values(
+        ScriptPlaceCase{"FolderBesideTheScripts", "..\\shared\\x.sql", nullptr, nullptr, true},
+        ScriptPlaceCase{"OneLevelOutOfThePackage", "..\\..\\outside\\up.sql", nullptr, nullptr,
+                        false},
+        ScriptPlaceCase{"OutAndBackIn", "..\\..\\package\\shared\\x.sql", nullptr, nullptr, false},
+        ScriptPlaceCase{"FolderLinkInsideThePackage", "linked\\x.sql", "linked", "package/shared",
+                        true},
+        ScriptPlaceCase{"FileLinkOutOfThePackage", "linked.sql", "linked.sql", "outside/up.sql",
+                        false},
+        ScriptPlaceCase{"FolderLinkOutOfThePackage", "linked\\up.sql", "linked", "outside", false}),
+    [](const ::testing::TestParamInfo<ScriptPlaceCase>& info) { return info.param.name; });
+
 TEST_F(HostilePackageTest, SameScriptTwiceRunsTwice) {
     folder.writeUpdateList("a.sql:IsAccess,A.SQL:IsAccess");
     folder.writeScript("a.sql", "insert into t values (1, 'a')\r\n"

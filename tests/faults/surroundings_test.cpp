@@ -1,10 +1,13 @@
 // What surrounds a run at a customer site: an output nobody reads (a console piped into
-// `head`, a service with its output closed) may not change what happens to the database.
+// `head`, a service with its output closed) may not change what happens to the database,
+// nor may a system where the run cannot take its lock.
 // A second run of the same package started at the same moment is in tests/run.
 
 #include "fault_fixture.h"
+#include "run_lock.h"
 
 #include <chrono>
+#include <cstdlib>
 #include <gtest/gtest.h>
 
 namespace pupdate::testing {
@@ -61,6 +64,43 @@ INSTANTIATE_TEST_SUITE_P(Outputs, ClosedOutputTest,
                              return info.param == ProgramStreams::Output::Closed ? "Closed"
                                                                                  : "BrokenPipe";
                          });
+
+// Something that is no lock file stands where the database's lock would be, in the
+// system's lock folder and in the temporary folder: the run goes on unguarded, and its
+// account says so; the log gets no record of it.
+TEST_F(SurroundingsTest, RunThatCannotLockGoesOnAndSaysSo) {
+    prepare(Backend::Sqlite);
+    RunSettings settings;
+    settings.database = database->name();
+    settings.installFolder = pathToUtf8(folder.install());
+    const std::string name = runLockName(runLockKeys(settings, database->odbcTemplate())[0]);
+    const fs::path temporary = dir / "tmp";
+    std::vector<fs::path> blocked{temporary / (name + ".lock")};
+    if (::access("/run/lock", W_OK) == 0) {
+        blocked.push_back(fs::path("/run/lock") / (name + ".lock"));
+    }
+    for (const fs::path& path : blocked) {
+        fs::create_directories(path);
+    }
+    const char* before = std::getenv("TMPDIR");
+    const std::string kept = before != nullptr ? before : "";
+    ::setenv("TMPDIR", temporary.c_str(), 1);
+    const ProgramResult result = runUnattended();
+    if (before != nullptr) {
+        ::setenv("TMPDIR", kept.c_str(), 1);
+    } else {
+        ::unsetenv("TMPDIR");
+    }
+    for (const fs::path& path : blocked) {
+        fs::remove(path);
+    }
+
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_NE(result.out.find("系统提示: 升级完毕！\n"), std::string::npos) << result.out;
+    EXPECT_EQ(ids(), (Strings{"1", "2"}));
+    EXPECT_NE(result.err.find("未能取得运行锁"), std::string::npos) << result.err;
+    EXPECT_TRUE(folder.log().empty()) << folder.log();
+}
 
 } // namespace
 } // namespace pupdate::testing

@@ -174,7 +174,8 @@ TEST_F(ConsoleTest, TwoRunsStartedTogetherApplyThePackageOnce) {
     ASSERT_NE(refused, nullptr) << "neither run was refused";
     const ProgramResult refusal = refused->wait(10s);
     EXPECT_EQ(refusal.status, 1) << refusal.err;
-    EXPECT_EQ(refusal.out, "系统提示: 对不起!另一个升级程序正在使用这个升级包,请等它结束后再试!\n");
+    EXPECT_EQ(refusal.out,
+              "系统提示: 对不起!另一个升级程序正在升级这个数据库或安装目录,请等它结束后再试!\n");
     EXPECT_TRUE(refusal.err.empty()) << refusal.err;
     EXPECT_FALSE(fs::exists(folder.install())) << "the refused run copied";
 
@@ -193,6 +194,41 @@ TEST_F(ConsoleTest, TwoRunsStartedTogetherApplyThePackageOnce) {
 
     // The lock went with the run: the package can be run again.
     EXPECT_EQ(runProgram(installArgs(), "n\n").status, 2);
+}
+
+// One package for two products at once, each with its own database and installation
+// folder: neither keeps the other out.
+TEST_F(ConsoleTest, OnePackageRunsForTwoProductsAtOnce) {
+    SqliteDatabase salary(dir / "zeltsalary.db");
+    salary.exec("create table t (id integer primary key)");
+    folder.writeProgramFile("app.dll", "new");
+    folder.writeUpdateList("a.sql:IsAccess");
+    folder.writeScript("a.sql", "insert into t values (1)\r\n");
+    const std::string both = SqliteDatabase::folderTemplate(dir.path());
+    ProgramProcess product(program, both, dir / "product");
+    ProgramProcess payroll(program, both, dir / "payroll");
+    product.start({pathToUtf8(dir / "product"), "zeltinfo"}, "",
+                  {.input = ProgramStreams::Input::Later});
+    payroll.start({pathToUtf8(dir / "payroll"), "zeltsalary"}, "",
+                  {.input = ProgramStreams::Input::Later});
+    // Each asks its question while the other holds its locks.
+    const auto deadline = std::chrono::steady_clock::now() + 120s;
+    while ((product.outputSoFar() != kQuestion || payroll.outputSoFar() != kQuestion) &&
+           std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(20ms);
+    }
+    EXPECT_EQ(product.outputSoFar(), kQuestion);
+    EXPECT_EQ(payroll.outputSoFar(), kQuestion);
+    product.answer("y\n");
+    payroll.answer("y\n");
+    for (ProgramProcess* process : {&product, &payroll}) {
+        const ProgramResult result = process->wait(120s);
+        EXPECT_EQ(result.status, 0) << result.out << result.err;
+    }
+    EXPECT_EQ(ids(), Strings{"1"});
+    ASSERT_EQ(salary.query("select id from t").size(), 1u);
+    EXPECT_EQ(readFile(dir / "product" / "app.dll"), "new");
+    EXPECT_EQ(readFile(dir / "payroll" / "app.dll"), "new");
 }
 
 } // namespace

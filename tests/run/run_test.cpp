@@ -3,6 +3,7 @@
 // has is in run_posix_test.cpp and run_win_test.cpp.
 
 #include "code_page.h"
+#include "file_tree.h"
 #include "run_fixture.h"
 
 #include <gtest/gtest.h>
@@ -228,6 +229,25 @@ TEST_F(CopyTest, InstallationFolderThatCannotBeMadeIsLogged) {
     run.settings().installFolder.clear();
     run.CopyProgramFiles();
     EXPECT_NE(folder.log().find("installation folder is empty"), std::string::npos);
+}
+
+// A temporary file of a copy whose process has ended is removed and the log says so; one
+// of a copy that still runs (this one) is left alone.
+TEST_F(CopyTest, TemporaryFileOfAnEndedCopyIsRemovedAndOneOfARunningCopyKept) {
+    folder.writeProgramFile("a.txt", "a");
+    const filetree::ProcessStamp self = filetree::thisProcess();
+    const std::string ended = ".P_Update-0-1-5-1.tmp";
+    const std::string running =
+        ".P_Update-" + std::to_string(self.id) + "-" + std::to_string(self.start) + "-5-1.tmp";
+    writeFile(folder.install() / ended, "part");
+    writeFile(folder.install() / running, "part");
+    run.CopyProgramFiles();
+    EXPECT_FALSE(fs::exists(folder.install() / ended));
+    EXPECT_TRUE(fs::exists(folder.install() / running));
+    EXPECT_NE(folder.log().find(ended), std::string::npos) << folder.log();
+    // A note, not a copy error.
+    EXPECT_EQ(run.records().count(LogRecordKind::Copy), 0u);
+    EXPECT_EQ(run.records().count(LogRecordKind::Notice), 1u);
 }
 
 } // namespace

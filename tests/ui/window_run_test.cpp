@@ -199,20 +199,37 @@ TEST_F(WindowRunTest, RefusedConnectionIsToldInTheStatusBarWithoutABox) {
     EXPECT_TRUE(window->statusPanel(1)->toolTip().isEmpty());
 }
 
-TEST_F(WindowRunTest, PackageInUseByAnotherRunIsRefusedAndTheWindowStaysOpen) {
+TEST_F(WindowRunTest, DatabaseInUseByAnotherRunIsRefusedAndTheWindowStaysOpen) {
     SqliteDatabase database(dir / "zeltinfo.db");
     writePackage("a.sql:IsAccess", "create table t (x int)\r\n");
     auto window = openWindow(database);
     {
-        // Another run holds the package, as a second program would.
-        const RunLock other(package());
-        ASSERT_EQ(other.state(), RunLock::State::Held);
+        // Another run holds the database, as a second program would.
+        RunSettings other;
+        other.database = "zeltinfo";
+        const RunLock held(runLockKeys(other, database.odbcTemplate()));
+        ASSERT_EQ(held.state(), RunLock::State::Held);
         answerer.answer(QMessageBox::Ok);
         QTest::mouseClick(window->Bt_Ok, Qt::LeftButton);
     }
     ASSERT_EQ(answerer.boxes.size(), 1u);
-    EXPECT_EQ(answerer.boxes[0].text,
-              QStringLiteral("对不起!另一个升级程序正在使用这个升级包,请等它结束后再试!"));
+    EXPECT_EQ(
+        answerer.boxes[0].text,
+        QStringLiteral("对不起!另一个升级程序正在升级这个数据库或安装目录,请等它结束后再试!"));
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_FALSE(fs::exists(install()));
+    {
+        // Or the installation folder, reached by another name.
+        RunSettings other;
+        other.database = "elsewhere";
+        other.installFolder = (dir / "." / "install").string();
+        const RunLock held(runLockKeys(other, database.odbcTemplate()));
+        ASSERT_EQ(held.state(), RunLock::State::Held);
+        answerer.answer(QMessageBox::Ok);
+        QTest::mouseClick(window->Bt_Ok, Qt::LeftButton);
+    }
+    ASSERT_EQ(answerer.boxes.size(), 2u);
+    EXPECT_EQ(answerer.boxes[1].text, answerer.boxes[0].text);
     EXPECT_EQ(answerer.boxes[0].title, QStringLiteral("系统提示"));
     EXPECT_EQ(answerer.boxes[0].icon, QMessageBox::Information);
     EXPECT_TRUE(window->isVisible());
@@ -223,8 +240,41 @@ TEST_F(WindowRunTest, PackageInUseByAnotherRunIsRefusedAndTheWindowStaysOpen) {
     // Once the other run is over the same window runs.
     answerer.answer(QMessageBox::No);
     QTest::mouseClick(window->Bt_Ok, Qt::LeftButton);
-    ASSERT_EQ(answerer.boxes.size(), 2u);
-    EXPECT_EQ(answerer.boxes[1].text, QStringLiteral("是否已经退出人力资源管理软件？"));
+    ASSERT_EQ(answerer.boxes.size(), 3u);
+    EXPECT_EQ(answerer.boxes[2].text, QStringLiteral("是否已经退出人力资源管理软件？"));
+    EXPECT_EQ(answerer.unexpected, 0);
+}
+
+// A package that only copies is silent when the copy went well, and tells in a box with
+// the account what could not be copied.
+TEST_F(WindowRunTest, CopyOnlyPackageTellsOnlyWhatCouldNotBeCopied) {
+    SqliteDatabase database(dir / "zeltinfo.db");
+    writeFile(package() / "UpdatePro" / "app.txt", "new");
+    writeFile(package() / "UpdatePro" / "blocked", "new");
+    for (const bool blocked : {false, true}) {
+        if (blocked) {
+            fs::remove(install() / "blocked");
+            fs::create_directories(install() / "blocked" / "inside");
+        }
+        answerer.boxes.clear();
+        auto window = openWindow(database);
+        answerer.answer(QMessageBox::Yes);
+        if (blocked) {
+            answerer.answer(QMessageBox::Ok);
+        }
+        QTest::mouseClick(window->Bt_Ok, Qt::LeftButton);
+        ASSERT_EQ(answerer.boxes.size(), blocked ? 2u : 1u);
+        EXPECT_EQ(readFile(install() / "app.txt"), "new");
+        if (blocked) {
+            EXPECT_EQ(answerer.boxes[1].text, QStringLiteral("程序文件复制完毕，但有 1 处出错！"));
+            EXPECT_EQ(
+                answerer.boxes[1].informativeText,
+                QStringLiteral("本次升级有 1 处程序文件复制出错。\n详细记录见 ReException.Log。"));
+            EXPECT_TRUE(answerer.boxes[1].detailedText.contains(QStringLiteral("blocked")));
+            EXPECT_EQ(answerer.boxes[1].icon, QMessageBox::Information);
+        }
+    }
+    EXPECT_EQ(closes, 2);
     EXPECT_EQ(answerer.unexpected, 0);
 }
 
