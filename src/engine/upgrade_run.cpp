@@ -39,11 +39,20 @@ RunOutcome UpgradeRun::Bt_OkClick() {
     if (!OpenDatabase()) {
         return RunOutcome::ConnectionFailed;
     }
+    bool listNotFound = false;
     try {
-        m_updateFiles = readUpdateList(m_programFolder);
+        UpdateListSetting setting = readUpdateList(m_programFolder);
+        m_updateFiles = std::move(setting.list);
+        if (!setting.notFound.empty()) {
+            // The run goes on (the program files may still be copied), but a package whose
+            // scripts never ran must not end looking like a complete upgrade.
+            WriteExceptionLog(setting.notFound);
+            m_records.addNote(text::kListNotFoundNote);
+            listNotFound = true;
+        }
     } catch (const PackageError& error) {
         // Nothing has been asked or changed yet: tell why and end the run.
-        takeFailurePath(error.what(), error.what());
+        takeFailurePath(error.what());
         return RunOutcome::PackageRejected;
     }
 
@@ -69,6 +78,8 @@ RunOutcome UpgradeRun::Bt_OkClick() {
             }
             if (appliesScripts && !ApplyUpdateList()) {
                 outcome = RunOutcome::WalkFailed;
+            } else if (listNotFound) {
+                m_person.inform(text::kScriptsNotRun, m_records.details());
             }
         }
     }

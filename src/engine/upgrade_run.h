@@ -61,6 +61,9 @@ inline constexpr const char* kFailed = "升级处理失败！";
 inline constexpr const char* kCopying = "正在复制程序文件";
 inline constexpr const char* kAlreadyRunning =
     "对不起!另一个升级程序正在使用这个升级包,请等它结束后再试!";
+inline constexpr const char* kScriptsNotRun = "升级脚本没有执行！";
+inline constexpr const char* kListNotFoundNote =
+    "升级设置文件中没有找到升级列表，没有执行任何脚本。";
 } // namespace text
 
 class UpgradeRun {

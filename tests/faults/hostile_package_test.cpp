@@ -85,6 +85,10 @@ TEST_F(HostilePackageTest, SettingsFileOfRandomBytesHasNoUpdateList) {
     EXPECT_EQ(result.status, 0) << result.err;
     EXPECT_EQ(readFile(folder.install() / "app.dll"), "new");
     EXPECT_TRUE(ids().empty());
+    // The scripts did not run, and the run says so rather than end as if complete.
+    EXPECT_NE(result.out.find("系统提示: 升级脚本没有执行！\n"), std::string::npos) << result.out;
+    EXPECT_NE(result.err.find("升级设置文件中没有找到升级列表"), std::string::npos) << result.err;
+    EXPECT_NE(folder.log().find("读都找不到升级列表"), std::string::npos) << folder.log();
 }
 
 // Update.ini as the program reads it: only the list itself must be text, and a list that
@@ -120,7 +124,8 @@ TEST_P(SettingsFileTest, OnlyTheListMustBeReadable) {
         return;
     }
     // Told why, naming the file, before anything was asked or copied.
-    EXPECT_NE(result.out.find("Update.ini"), std::string::npos) << result.out;
+    EXPECT_NE(result.out.find("系统提示: 升级处理失败！\n"), std::string::npos) << result.out;
+    EXPECT_NE(result.err.find("Update.ini"), std::string::npos) << result.err;
     EXPECT_EQ(result.out.find("是否已经退出人力资源管理软件"), std::string::npos) << result.out;
     EXPECT_FALSE(fs::exists(folder.install()));
 }
