@@ -20,6 +20,7 @@ enum class LogRecordKind {
     Statement,    // a line-mode statement that failed, or a line that could not be read
     ServerScript, // a server-side script whose tool reported errors
     Failure,      // why the script walk failed
+    Encoding,     // the encoding a script was read in, when not GBK: no error
 };
 
 // The records this run wrote, counted by kind. Their text is kept up to a limit, so
@@ -53,14 +54,14 @@ public:
     void addNote(std::string text);
     std::size_t count(LogRecordKind kind) const;
     std::size_t total() const;
-    // Empty when no record was written and no note taken; otherwise the account of the
-    // records and the notes, and the records' text, one after another with an empty line
-    // between them.
+    // Empty when no record but of an encoding was written and no note taken; otherwise the
+    // account of the records and the notes, and the records' text, one after another with
+    // an empty line between them.
     Details details() const;
 
 private:
     LogRecordKind m_kind = LogRecordKind::Other;
-    std::array<std::size_t, 5> m_counts{};
+    std::array<std::size_t, 6> m_counts{};
     std::string m_kept;
     std::size_t m_keptRecords = 0;
     bool m_cut = false;    // the last kept record was cut short

@@ -154,9 +154,11 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<SettingsCase>& info) { return info.param.name; });
 
 // Script files in every encoding a package author's editor writes, with words whose GBK
-// bytes are also UTF-8, and a line with a zero byte, which is logged and not run.
+// bytes are also UTF-8, names and signs beside Chinese, and a line with a zero byte,
+// which is logged and not run. The log names the encoding of each script not read as GBK.
 struct ScriptEncodingCase {
-    const char* name;
+    const char* test;
+    const char* name; // as the log names it
     std::string (*encode)(const std::string& utf8);
 };
 
@@ -168,30 +170,48 @@ TEST_P(ScriptEncodingTest, ChineseArrivesIntactAndAZeroByteLineIsNotRun) {
                                         "delete from t\0 where id = 99\r\n"
                                         "insert into t values (2, '元')\r\n"
                                         "insert into t values (3, '女')\r\n");
-    folder.writeUpdateList("a.sql:IsAccess");
+    const std::string names = "insert into t values (4, 'José García')\r\n"
+                              "insert into t values (5, '销售部')\r\n"
+                              "insert into t values (6, 'Иванов')\r\n"
+                              "insert into t values (7, '100°C ±5 系数α')\r\n";
+    folder.writeUpdateList("a.sql:IsAccess,b.sql:IsAccess");
     folder.writeScript("a.sql", GetParam().encode(script), true);
+    folder.writeScript("b.sql", GetParam().encode(names), true);
 
     const ProgramResult result = runUnattended();
     expectNoCrash(result);
     EXPECT_EQ(result.status, 0) << result.err;
-    EXPECT_EQ(database->column("select name from t order by id"), (Strings{"硕士", "元", "女"}));
-    EXPECT_NE(folder.log().find("未执行: delete from t<NUL> where id = 99\r\n\r\n"),
-              std::string::npos)
-        << folder.log();
+    EXPECT_EQ(database->column("select name from t order by id"),
+              (Strings{"硕士", "元", "女", "José García", "销售部", "Иванов", "100°C ±5 系数α"}));
+    const std::string log = folder.log();
+    EXPECT_NE(log.find("未执行: delete from t<NUL> where id = 99\r\n\r\n"), std::string::npos)
+        << log;
+    for (const char* name : {"a.sql", "b.sql"}) {
+        const std::string record = std::string("按 ") + GetParam().name + " 编码读取脚本文件: " +
+                                   pathToUtf8(folder.package() / "UpdateSql" / name) + "\r\n";
+        const std::size_t at = log.find(record);
+        if (GetParam().name == std::string("GBK")) {
+            EXPECT_EQ(log.find("编码读取脚本文件"), std::string::npos) << log;
+        } else {
+            EXPECT_NE(at, std::string::npos) << record << "\n" << log;
+            EXPECT_EQ(log.find(record, at + 1), std::string::npos) << "named once: " << log;
+        }
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Encodings, ScriptEncodingTest,
     ::testing::Values(
-        ScriptEncodingCase{"Gbk", [](const std::string& text) { return utf8ToGbkLossy(text); }},
-        ScriptEncodingCase{"Utf8", [](const std::string& text) { return text; }},
-        ScriptEncodingCase{"Utf8WithMark",
+        ScriptEncodingCase{"Gbk", "GBK",
+                           [](const std::string& text) { return utf8ToGbkLossy(text); }},
+        ScriptEncodingCase{"Utf8", "UTF-8", [](const std::string& text) { return text; }},
+        ScriptEncodingCase{"Utf8WithMark", "UTF-8",
                            [](const std::string& text) { return "\xEF\xBB\xBF" + text; }},
-        ScriptEncodingCase{"Utf16Le",
+        ScriptEncodingCase{"Utf16Le", "UTF-16LE",
                            [](const std::string& text) { return utf16WithMark(text, false); }},
-        ScriptEncodingCase{"Utf16Be",
+        ScriptEncodingCase{"Utf16Be", "UTF-16BE",
                            [](const std::string& text) { return utf16WithMark(text, true); }}),
-    [](const ::testing::TestParamInfo<ScriptEncodingCase>& info) { return info.param.name; });
+    [](const ::testing::TestParamInfo<ScriptEncodingCase>& info) { return info.param.test; });
 
 TEST_F(HostilePackageTest, SettingsFileOfRandomGbkTextHasNoUpdateList) {
     // Random double-byte characters and ASCII: decodes, but holds no usable list.

@@ -138,14 +138,17 @@ TEST_F(RunTest, OutcomeOffersTheRecordsOfThisRunCountedByKind) {
     EXPECT_EQ(run.records().count(LogRecordKind::Copy), 1u);
     EXPECT_EQ(run.records().count(LogRecordKind::Statement), 2u);
 
-    // The next run starts counting afresh: a clean run offers nothing.
+    // The next run starts counting afresh: a clean run offers nothing, though it names
+    // in the log the encoding of a script it did not read as GBK.
     person.events.clear();
-    folder.writeScript("s.sql", "update gs_ver set verdate = 'y'\r\n");
+    folder.writeScript("s.sql", "update gs_ver set verdate = '二〇二五年'\r\n", true);
     fs::remove_all(folder.package() / "UpdatePro");
     EXPECT_EQ(run.Bt_OkClick(), RunOutcome::Completed);
     EXPECT_TRUE(person.saw("inform:升级完毕！"));
     EXPECT_TRUE(person.eventsWithPrefix("inform-").empty());
-    EXPECT_EQ(run.records().total(), 0u);
+    EXPECT_EQ(run.records().total(), 1u);
+    EXPECT_EQ(run.records().count(LogRecordKind::Encoding), 1u);
+    EXPECT_NE(folder.log().find("按 UTF-8 编码读取脚本文件: "), std::string::npos);
 }
 
 TEST_F(RunTest, UpdateListThatIsNotTextEndsTheRunBeforeTheQuestion) {
