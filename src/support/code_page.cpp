@@ -58,12 +58,23 @@ using detail::plausibility;
 
 constexpr auto kTextStart = static_cast<std::uint8_t>(CharacterClass::AsciiOther);
 
-// Adds what a run of ASCII costs after the character before it (ASCII among ASCII costs
+// The tables are built when first needed, which a GBK file's UTF-8 reading, failing as a
+// rule at its first character, seldom comes to.
+inline const detail::Plausibility& tablesOf(const detail::Plausibility*& tables) {
+    if (tables == nullptr) {
+        tables = &plausibility();
+    }
+    return *tables;
+}
+
+// Adds what a run of ASCII costs after the character before it (ASCII after ASCII costs
 // nothing), and makes its last character the one before what follows.
-inline void weighAscii(const detail::Plausibility& tables, const unsigned char* run,
+inline void weighAscii(const detail::Plausibility*& tables, const unsigned char* run,
                        std::size_t length, std::uint8_t& previous, std::uint64_t& cost) {
-    cost += tables.cost[previous][tables.ascii[run[0]]];
-    previous = tables.ascii[run[length - 1]];
+    if (!detail::isAscii(previous)) {
+        cost += tablesOf(tables).cost[previous][detail::asciiClass(run[0])];
+    }
+    previous = detail::asciiClass(run[length - 1]);
 }
 
 inline void weigh(const detail::Plausibility& tables, std::uint8_t character,
@@ -80,7 +91,7 @@ void Utf8Validator::feed(std::string_view piece) {
     if (!m_valid) {
         return;
     }
-    const detail::Plausibility& tables = plausibility();
+    const detail::Plausibility* tables = nullptr;
     const auto* data = reinterpret_cast<const unsigned char*>(piece.data());
     const std::size_t size = piece.size();
     std::size_t i = 0;
@@ -136,7 +147,8 @@ void Utf8Validator::feed(std::string_view piece) {
         m_value = (m_value << 6) | (next & 0x3F);
         ++m_seen;
         if (--m_pending == 0 && m_weighing) {
-            weigh(tables, detail::classOf(tables, m_value), m_previous, m_cost);
+            const detail::Plausibility& known = tablesOf(tables);
+            weigh(known, detail::classOf(known, m_value), m_previous, m_cost);
         }
     }
 }
@@ -151,7 +163,7 @@ bool Utf8Validator::finish() {
 GbkValidator::GbkValidator() : m_previous(kTextStart) {}
 
 void GbkValidator::feed(std::string_view piece) {
-    const detail::Plausibility& tables = plausibility();
+    const detail::Plausibility* tables = nullptr;
     constexpr auto kNotText = static_cast<std::uint8_t>(CharacterClass::NotText);
     constexpr auto kEuro = static_cast<std::uint8_t>(CharacterClass::Currency);
     const auto* data = reinterpret_cast<const unsigned char*>(piece.data());
@@ -169,7 +181,7 @@ void GbkValidator::feed(std::string_view piece) {
             }
             const unsigned char byte = data[i++];
             if (byte == 0x80) {
-                weigh(tables, kEuro, m_previous, m_cost); // the euro sign, a single byte
+                weigh(tablesOf(tables), kEuro, m_previous, m_cost); // the euro sign, one byte
             } else if (byte == 0xFF) {
                 m_valid = false;
             } else {
@@ -180,12 +192,13 @@ void GbkValidator::feed(std::string_view piece) {
         const auto lead = static_cast<unsigned>(m_lead);
         const unsigned trail = data[i++];
         m_lead = -1;
+        const detail::Plausibility& known = tablesOf(tables);
         const std::uint8_t character =
-            trail < 0x40 || trail > 0xFE ? kNotText : tables.gbk[detail::gbkIndex(lead, trail)];
+            trail < 0x40 || trail > 0xFE ? kNotText : known.gbk[detail::gbkIndex(lead, trail)];
         if (character == kNotText) {
             m_valid = false;
         } else {
-            weigh(tables, character, m_previous, m_cost);
+            weigh(known, character, m_previous, m_cost);
         }
     }
 }

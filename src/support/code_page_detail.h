@@ -123,6 +123,17 @@ enum class CharacterClass : std::uint8_t {
 };
 inline constexpr std::size_t kCharacterClasses = 21;
 
+constexpr bool isAscii(std::uint8_t characterClass) {
+    return characterClass >= static_cast<std::uint8_t>(CharacterClass::AsciiOther) &&
+           characterClass <= static_cast<std::uint8_t>(CharacterClass::AsciiDigit);
+}
+constexpr std::uint8_t asciiClass(unsigned char byte) {
+    const unsigned char lower = byte | 0x20;
+    return static_cast<std::uint8_t>(lower >= 'a' && lower <= 'z' ? CharacterClass::AsciiLetter
+                                     : byte >= '0' && byte <= '9' ? CharacterClass::AsciiDigit
+                                                                  : CharacterClass::AsciiOther);
+}
+
 // GBK double-byte codes: lead bytes 81-FE, trail bytes 40-FE.
 inline constexpr std::size_t kGbkTrails = 0xFF - 0x40;
 inline std::size_t gbkIndex(unsigned lead, unsigned trail) {
@@ -134,7 +145,6 @@ struct Plausibility {
     std::array<std::uint8_t, 126 * kGbkTrails> gbk;
     // The class of every code point of the Basic Multilingual Plane.
     std::array<std::uint8_t, 0x10000> basic;
-    std::array<std::uint8_t, 0x80> ascii;
     // What a character of class [after] costs after one of class [before].
     std::array<std::array<std::uint16_t, kCharacterClasses>, kCharacterClasses> cost;
 };

@@ -19,6 +19,8 @@
 
 #include <array>
 #include <memory>
+#include <string>
+#include <vector>
 
 namespace pupdate::detail {
 
@@ -105,9 +107,9 @@ constexpr std::uint8_t kAfterGroup[kGroups][kGroups] = {
     /*Ra*/ {4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4},
 };
 
-// Unicode blocks (and parts of blocks) by class; code points of the Basic Multilingual
-// Plane in no range are rare. Ideographs that GBK holds are classed afterwards by their
-// GBK code.
+// Unicode blocks (and parts of blocks) by class; a later range refines an earlier one.
+// Code points of the Basic Multilingual Plane in no range are rare. Ideographs that GBK
+// holds are classed afterwards by their GBK code.
 struct Range {
     char32_t first;
     char32_t last;
@@ -115,13 +117,7 @@ struct Range {
 };
 
 constexpr Range kRanges[] = {
-    {0x0000, 0x002F, C::AsciiOther},
-    {0x0030, 0x0039, C::AsciiDigit},
-    {0x003A, 0x0040, C::AsciiOther},
-    {0x0041, 0x005A, C::AsciiLetter},
-    {0x005B, 0x0060, C::AsciiOther},
-    {0x0061, 0x007A, C::AsciiLetter},
-    {0x007B, 0x007F, C::AsciiOther},
+    // 0000-007F: ASCII, by asciiClass
     // 0080-009F: C1 controls, rare
     {0x00A0, 0x00BF, C::Symbol}, // ¡ ¦ § ¨ © ª « ¬ ® ¯ ´ ¶ · ¸ º » ¿
     {0x00A2, 0x00A5, C::Currency},
@@ -144,8 +140,8 @@ constexpr Range kRanges[] = {
     {0x0E00, 0x0E7F, C::ForeignScript}, // Thai
     {0x1E00, 0x1EFF, C::LatinExtended},
     {0x2010, 0x2027, C::CjkPunctuation}, // ‐ – — ‖ ‘ ’ “ ” • … as Chinese text uses them
-    {0x2030, 0x203B, C::Symbol}, // ‰ ′ ″ ※
-    {0x2030, 0x2033, C::UnitSign},
+    {0x2030, 0x203B, C::Symbol},   // ※ ‹ ›
+    {0x2030, 0x2033, C::UnitSign}, // ‰ ‱ ′ ″
     {0x2070, 0x209F, C::UnitSign}, // superscripts and subscripts
     {0x20A0, 0x20CF, C::Currency},
     {0x2100, 0x214F, C::Symbol}, // № ™ ℅
@@ -208,6 +204,9 @@ char32_t firstCodePoint(const std::string& utf8) {
 std::unique_ptr<Plausibility> buildPlausibility() {
     auto tables = std::make_unique<Plausibility>();
     tables->basic.fill(static_cast<std::uint8_t>(C::Rare));
+    for (unsigned byte = 0; byte < 0x80; ++byte) {
+        tables->basic[byte] = asciiClass(static_cast<unsigned char>(byte));
+    }
     for (const Range& range : kRanges) {
         for (char32_t c = range.first; c <= range.last; ++c) {
             tables->basic[c] = static_cast<std::uint8_t>(range.what);
@@ -217,24 +216,55 @@ std::unique_ptr<Plausibility> buildPlausibility() {
     // Every GBK code, asked of the decoder: the same characters the validator accepts,
     // and each ideograph's level from where GBK put it.
     tables->gbk.fill(static_cast<std::uint8_t>(C::NotText));
-    for (unsigned lead = kGbkLeadFirst; lead <= 0xFE; ++lead) {
-        for (unsigned trail = kGbkTrailFirst; trail <= 0xFE; ++trail) {
-            const char pair[] = {static_cast<char>(lead), static_cast<char>(trail)};
-            char32_t codePoint;
-            try {
-                codePoint = firstCodePoint(gbkToUtf8(std::string_view(pair, 2)));
-            } catch (const CodePageError&) {
-                continue;
-            }
-            if (codePoint >= 0x10000) {
-                continue; // never: every GBK character is in the Basic Multilingual Plane
-            }
-            auto& basic = tables->basic[codePoint];
-            if (isIdeograph(static_cast<C>(basic))) {
-                basic = static_cast<std::uint8_t>(hanziLevel(lead, trail));
-            }
-            tables->gbk[gbkIndex(lead, trail)] = basic;
+    const auto take = [&tables](unsigned lead, unsigned trail, char32_t codePoint) {
+        if (codePoint >= 0x10000) {
+            return; // never: every GBK character is in the Basic Multilingual Plane
         }
+        auto& basic = tables->basic[codePoint];
+        if (isIdeograph(static_cast<C>(basic))) {
+            basic = static_cast<std::uint8_t>(hanziLevel(lead, trail));
+        }
+        tables->gbk[gbkIndex(lead, trail)] = basic;
+    };
+    // A run of codes at once when the decoder takes it whole (one character a code), else
+    // code by code: asking for each of the 24,000 codes alone takes milliseconds. The runs
+    // are the two halves of a row around trail byte 7F, and 7F itself.
+    const auto askDecoder = [&take](unsigned lead, unsigned firstTrail, unsigned lastTrail) {
+        std::string codes;
+        for (unsigned trail = firstTrail; trail <= lastTrail; ++trail) {
+            codes += static_cast<char>(lead);
+            codes += static_cast<char>(trail);
+        }
+        try {
+            const std::string decoded = gbkToUtf8(codes);
+            const auto* data = reinterpret_cast<const unsigned char*>(decoded.data());
+            std::vector<char32_t> codePoints;
+            for (std::size_t i = 0; i < decoded.size();) {
+                char32_t codePoint = 0;
+                const std::size_t length = decodeUtf8(data + i, decoded.size() - i, codePoint);
+                codePoints.push_back(codePoint);
+                i += length > 0 ? length : 1;
+            }
+            if (codePoints.size() == lastTrail - firstTrail + 1) {
+                for (unsigned trail = firstTrail; trail <= lastTrail; ++trail) {
+                    take(lead, trail, codePoints[trail - firstTrail]);
+                }
+                return;
+            }
+        } catch (const CodePageError&) {
+        }
+        for (unsigned trail = firstTrail; trail <= lastTrail; ++trail) {
+            const char pair[] = {static_cast<char>(lead), static_cast<char>(trail)};
+            try {
+                take(lead, trail, firstCodePoint(gbkToUtf8(std::string_view(pair, 2))));
+            } catch (const CodePageError&) {
+            }
+        }
+    };
+    for (unsigned lead = kGbkLeadFirst; lead <= 0xFE; ++lead) {
+        askDecoder(lead, kGbkTrailFirst, 0x7E);
+        askDecoder(lead, 0x7F, 0x7F);
+        askDecoder(lead, 0x80, 0xFE);
     }
     for (std::size_t before = 0; before < kCharacterClasses; ++before) {
         for (std::size_t after = 0; after < kCharacterClasses; ++after) {
@@ -242,9 +272,6 @@ std::unique_ptr<Plausibility> buildPlausibility() {
                 kClassCosts[after].cost +
                 kAfterGroup[kClassCosts[before].group][kClassCosts[after].group]);
         }
-    }
-    for (unsigned byte = 0; byte < 0x80; ++byte) {
-        tables->ascii[byte] = tables->basic[byte];
     }
     return tables;
 }
