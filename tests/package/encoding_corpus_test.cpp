@@ -11,6 +11,7 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <iostream>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -20,112 +21,73 @@ namespace {
 using testing::TempDir;
 using testing::writeFile;
 
-struct CorpusGroup {
+// The corpus as the texts of files: each short text as a one-line script, each whole
+// script as it stands; `kind` is "script" for the latter.
+struct CorpusFile {
     std::string kind;
-    bool script = false; // a whole script rather than short texts
-    std::vector<std::string> lines;
+    std::string text;
 };
 
-std::vector<CorpusGroup> readCorpus() {
+std::vector<CorpusFile> readCorpus() {
     std::ifstream in(testing::pathFromHost(P_UPDATE_ENCODING_CORPUS), std::ios::binary);
-    std::vector<CorpusGroup> groups;
+    std::vector<CorpusFile> files;
+    std::string kind;
     std::string line;
     while (std::getline(in, line)) {
         if (!line.empty() && line.back() == '\r') {
             line.pop_back();
         }
-        if (line.empty() || line.front() == '#') {
-            continue;
-        }
         if (line.rfind("== ", 0) == 0) {
-            const bool script = line.rfind("== script ", 0) == 0;
-            groups.push_back({line.substr(script ? 10 : 3), script, {}});
-        } else if (!groups.empty()) {
-            groups.back().lines.push_back(line);
+            kind = line.substr(3);
+            if (kind.rfind("script ", 0) == 0) {
+                files.push_back({"script", ""});
+            }
+        } else if (!line.empty() && line.front() != '#' && kind.rfind("script ", 0) == 0) {
+            files.back().text += line + "\r\n";
+        } else if (!line.empty() && line.front() != '#') {
+            files.push_back({kind, "insert into t (name) values ('" + line + "')\r\n"});
         }
     }
-    return groups;
+    return files;
 }
-
-// The text in `encoding`, or nothing when GBK cannot hold it.
-std::optional<std::string> encoded(const std::string& text, TextEncoding encoding) {
-    if (encoding == TextEncoding::Utf8) {
-        return text;
-    }
-    std::string gbk = utf8ToGbkLossy(text);
-    try {
-        if (gbkToUtf8(gbk) == text) {
-            return gbk;
-        }
-    } catch (const CodePageError&) {
-    }
-    return std::nullopt;
-}
-
-struct Tally {
-    int right = 0;
-    int total = 0;
-    std::string wrong; // the texts misread, for the failure message
-};
 
 class EncodingCorpusTest : public ::testing::TestWithParam<TextEncoding> {};
 
 TEST_P(EncodingCorpusTest, ScriptsAreReadInTheEncodingTheyWereWrittenIn) {
     const TextEncoding encoding = GetParam();
-    const std::vector<CorpusGroup> corpus = readCorpus();
-    ASSERT_FALSE(corpus.empty()) << P_UPDATE_ENCODING_CORPUS;
+    const std::string name = encodingName(encoding);
     TempDir dir;
-    Tally lines;
-    Tally scripts;
-    int file = 0;
-    // True when the survey of the file holding `text` in this encoding reads it right.
-    const auto readRight = [&](const std::string& text, Tally& tally, Tally& kind) {
-        const std::optional<std::string> bytes = encoded(text, encoding);
-        if (!bytes) {
-            return;
+    std::map<std::string, std::pair<int, int>> byKind; // read right, files
+    std::string misread;
+    int number = 0;
+    for (const CorpusFile& file : readCorpus()) {
+        const std::string bytes =
+            encoding == TextEncoding::Gbk ? utf8ToGbkLossy(file.text) : file.text;
+        if (encoding == TextEncoding::Gbk && gbkToUtf8(bytes) != file.text) {
+            continue; // GBK cannot hold it
         }
-        const std::filesystem::path path = dir / (std::to_string(++file) + ".sql");
-        writeFile(path, *bytes);
-        std::string read;
-        try {
-            read = decodeLine(*bytes, surveyScript(path).encoding);
-        } catch (const CodePageError&) {
-        }
-        ++tally.total;
-        ++kind.total;
-        if (read == text) {
-            ++tally.right;
-            ++kind.right;
-        } else {
-            tally.wrong += "  " + text.substr(0, text.find('\r')) + "\n";
-        }
-    };
-
-    for (const CorpusGroup& group : corpus) {
-        Tally kind;
-        if (group.script) {
-            std::string text;
-            for (const std::string& line : group.lines) {
-                text += line + "\r\n";
-            }
-            readRight(text, scripts, kind);
-            continue;
-        }
-        for (const std::string& line : group.lines) {
-            readRight("insert into t (name) values ('" + line + "')\r\n", lines, kind);
-        }
-        std::cout << "[ corpus ] " << encodingName(encoding) << " " << group.kind << ": "
-                  << kind.right << "/" << kind.total << "\n";
+        const std::filesystem::path path = dir / (std::to_string(++number) + ".sql");
+        writeFile(path, bytes);
+        const bool right = decodeLine(bytes, surveyScript(path).encoding) == file.text;
+        auto& [read, files] = byKind[file.kind];
+        read += right ? 1 : 0;
+        files += 1;
+        misread += right ? "" : "  " + file.text.substr(0, file.text.find('\r')) + "\n";
     }
-    std::cout << "[ corpus ] " << encodingName(encoding) << " one-line scripts: " << lines.right
-              << "/" << lines.total << ", whole scripts: " << scripts.right << "/" << scripts.total
-              << "\n";
-
-    std::cout << "[ corpus ] " << encodingName(encoding) << " misread:\n"
-              << lines.wrong << scripts.wrong;
-    EXPECT_EQ(scripts.right, scripts.total) << "whole scripts misread:\n" << scripts.wrong;
-    EXPECT_GE(lines.right * 100, lines.total * 98) << "one-line scripts misread:\n" << lines.wrong;
-    EXPECT_GT(lines.total, 250);
+    int read = 0;
+    int files = 0;
+    for (const auto& [kind, tally] : byKind) {
+        std::cout << "[ corpus ] " << name << " " << kind << ": " << tally.first << "/"
+                  << tally.second << "\n";
+        read += kind == "script" ? 0 : tally.first;
+        files += kind == "script" ? 0 : tally.second;
+    }
+    std::cout << "[ corpus ] " << name << " one-line scripts: " << read << "/" << files
+              << ", misread:\n"
+              << misread;
+    EXPECT_EQ(byKind["script"].first, byKind["script"].second) << misread;
+    EXPECT_GE(read * 100, files * 98) << misread;
+    EXPECT_GT(files, 250);
 }
 
 INSTANTIATE_TEST_SUITE_P(Encodings, EncodingCorpusTest,
