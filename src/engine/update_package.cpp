@@ -308,8 +308,9 @@ SettingsFile::Sections SettingsFile::parseIn(std::string_view bytes, TextEncodin
             continue;
         }
 
-        // A line that is not text: only its frame is looked at, which the file's encoding
-        // lets us find without decoding ('[' opens it, '=' is never part of a character).
+        // A line that is not text: only its frame is looked at, which the reading's
+        // encoding lets us find without decoding ('[' opens it, '=' is never part of a
+        // character).
         const RawLine line(raw, encoding);
         const std::size_t first = line.firstNonBlank();
         if (first >= line.size()) {
