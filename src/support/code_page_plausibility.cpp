@@ -7,7 +7,10 @@
 // letter after a Cyrillic letter is ordinary, after a hanzi it is odd. Costs are roughly
 // bits of surprise for a person writing an HR/salary script in Chinese, so a reading's
 // cost is how unlikely that person wrote it. ASCII is the same in both readings and
-// costs nothing.
+// costs nothing. A common hanzi costs a little: one of 3,755 is harder to foresee than a
+// Cyrillic letter in a Cyrillic name, and the UTF-8 bytes of Иванов read as GBK are
+// common hanzi but one. A rarer hanzi costs more than two common ones, so that GBK 閻鸿华
+// is not taken for two rare ideographs of its UTF-8 reading.
 //
 // The hanzi's classes come from the GBK decoder itself: every double-byte code is decoded
 // once and its byte range says whether the ideograph is one of GB2312's 3,755 common ones
@@ -28,7 +31,7 @@ namespace {
 
 using C = CharacterClass;
 
-// What a class costs, and the group whose neighbours it is weighed against.
+// Classes are weighed against their neighbours by group.
 enum Group : std::uint8_t {
     GOther,    // ASCII blanks, punctuation, controls; the start of the text
     GLetter,   // ASCII letters
@@ -47,6 +50,7 @@ enum Group : std::uint8_t {
     kGroups
 };
 
+// What a class costs, and its group.
 struct ClassCost {
     CharacterClass what;
     Group group;
