@@ -6,7 +6,8 @@ median of --runs runs; the runs of the things compared are interleaved, so that 
 machine slows them alike. Nothing here is a test: no figure fails the run.
 
   line mode   the engine (P_Update, unattended, console with no terminal) applying a
-              script of one-line statements, against (a) plain_odbc, the same statements
+              script of one-line statements (GBK, and the Chinese one also as UTF-8
+              without a mark), against (a) plain_odbc, the same statements
               through the same driver in one transaction and nothing else, and (b) the
               database's own command-line tool reading the script in one transaction
   progress    one run with the Qt progress window on the offscreen platform, against the
@@ -101,16 +102,18 @@ def statement(workload, i):
     return f"update bench_t set name = '人力资源部 {i}', amount = amount + 1 where id = {i - 1}"
 
 
-def write_scripts(folder, workload, rows, plain_odbc):
-    """The engine's script (GBK, CR LF) and the native tools' scripts (with semicolons)."""
+def write_scripts(folder, workload, rows, plain_odbc, encoding="gbk"):
+    """The engine's script (GBK or UTF-8 without a mark, CR LF) and the native tools'
+    scripts (with semicolons)."""
     lines = [statement(workload, i) for i in range(rows)]
     printed = subprocess.run([plain_odbc, "--print", workload, str(rows)], check=True,
                              capture_output=True).stdout.decode()
     if printed != "".join(line + "\r\n" for line in lines):
         sys.exit("plain_odbc does not make the statements of the engine's script")
-    engine = os.path.join(folder, f"{workload}.sql")
+    suffix = "" if encoding == "gbk" else "_utf8"
+    engine = os.path.join(folder, f"{workload}{suffix}.sql")
     with open(engine, "wb") as f:
-        f.write("".join(line + "\r\n" for line in lines).encode("gbk"))
+        f.write("".join(line + "\r\n" for line in lines).encode(encoding))
     native_utf8 = os.path.join(folder, f"{workload}_native_utf8.sql")
     with open(native_utf8, "wb") as f:
         f.write(("BEGIN;\n" + "".join(line + ";\n" for line in lines) + "COMMIT;\n").encode())
@@ -279,8 +282,19 @@ def expected_rows(workload, rows):
     return len(final), max(final)
 
 
-def line_mode(args, work, target, workload, scripts, results):
-    package = make_package(os.path.join(work, f"pkg_{workload}"), args.program, scripts[0])
+def engine_logged_errors(log):
+    """True when the engine's log holds more than the line naming a script's encoding,
+    which a script read as UTF-8 leaves there."""
+    if not os.path.exists(log):
+        return False
+    with open(log, "rb") as f:
+        records = [r for r in f.read().decode("gbk").split("\r\n") if r]
+    return any(" 编码读取脚本文件: " not in r for r in records)
+
+
+def line_mode(args, work, target, workload, scripts, results, utf8=False):
+    package = make_package(os.path.join(work, f"pkg_{workload}{'_utf8' if utf8 else ''}"),
+                           args.program, scripts[0])
     engine_log = os.path.join(work, "engine.log")
     env = run_env({"P_UPDATE_UI": "console", "P_UPDATE_ODBC": target.odbc_template()})
     native_argv, native_env = target.native(scripts)
@@ -300,8 +314,10 @@ def line_mode(args, work, target, workload, scripts, results):
                          f"P_Update on {target.name}", engine_log)
                 peak = max(peak, m.peak_kib)
                 log = os.path.join(package, "ReException.Log")
-                if os.path.exists(log):
+                if engine_logged_errors(log):
                     sys.exit(f"the engine logged errors on {target.name}: see {log}")
+                if os.path.exists(log):
+                    os.remove(log)
             elif what == "plain":
                 m = must(measure([args.plain_odbc, target.connection_string(), workload,
                                   str(args.rows)], out_path=engine_log),
@@ -314,7 +330,8 @@ def line_mode(args, work, target, workload, scripts, results):
                 sys.exit(f"{what} on {target.name} left {got}, expected {want}")
             times[what].append(m.seconds)
     engine, plain, native = (median(times[k]) for k in ("engine", "plain", "native"))
-    label = "plain INSERT" if workload == "insert" else "INSERT/UPDATE, GBK Chinese"
+    label = "plain INSERT" if workload == "insert" else \
+        f"INSERT/UPDATE, {'UTF-8' if utf8 else 'GBK'} Chinese"
     results.append({
         "what": f"Line mode, {args.rows:,} statements ({label}), {target.name}",
         "measured": f"engine {engine:.2f} s; (a) plain C {plain:.2f} s; "
@@ -562,12 +579,16 @@ def main():
     try:
         scripts = {w: write_scripts(work, w, args.rows, args.plain_odbc)
                    for w in ("insert", "mixed")}
+        mixed_utf8 = write_scripts(work, "mixed", args.rows, args.plain_odbc, "utf-8")
         for name, kind in (("sqlite", SqliteTarget), ("postgres", PostgresTarget)):
             if name in args.only:
                 target = kind(work)
                 targets.append(target)
-                for workload in ("insert", "mixed"):
-                    line_mode(args, work, target, workload, scripts[workload], results)
+                for workload in ("insert", "mixed", "mixed_utf8"):
+                    if workload == "mixed_utf8":
+                        line_mode(args, work, target, "mixed", mixed_utf8, results, utf8=True)
+                    else:
+                        line_mode(args, work, target, workload, scripts[workload], results)
                     print(f"  done: {results[-2]['what']}", file=sys.stderr)
                 target.stop()
         if "progress" in args.only and os.path.exists(args.progress_bench):

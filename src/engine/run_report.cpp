@@ -104,7 +104,9 @@ std::size_t RunRecords::total() const {
 }
 
 Details RunRecords::details() const {
-    if (total() == 0) {
+    // The encoding a script was read in is worth a line in the log, for its author, but
+    // a run that wrote nothing else went cleanly.
+    if (total() == count(LogRecordKind::Encoding)) {
         return {m_notes.empty() ? std::string() : m_notes.substr(0, m_notes.size() - 1), {}};
     }
     std::string counted;

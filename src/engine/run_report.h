@@ -21,6 +21,7 @@ enum class LogRecordKind {
     ServerScript, // a server-side script whose tool reported errors
     Failure,      // why the script walk failed
     Notice,       // no error: something the run did that the operator may look for
+    Encoding,     // the encoding a script was read in, when not GBK: no error
 };
 
 // The records this run wrote, counted by kind. Their text is kept up to a limit, so
@@ -56,11 +57,14 @@ public:
     void noteLogUnwritable() { m_logUnwritable = true; }
     std::size_t count(LogRecordKind kind) const;
     std::size_t total() const;
-    // The records that tell of something that went wrong: all but the notices.
-    std::size_t errors() const { return total() - count(LogRecordKind::Notice); }
-    // Empty when no record was written and no note taken; otherwise the account of the
-    // records and the notes, and the records' text, one after another with an empty line
-    // between them.
+    // The records that tell of something that went wrong: all but the notices and the
+    // encodings of scripts.
+    std::size_t errors() const {
+        return total() - count(LogRecordKind::Notice) - count(LogRecordKind::Encoding);
+    }
+    // Empty when no record but of an encoding was written and no note taken; otherwise the
+    // account of the records and the notes, and the records' text, one after another with
+    // an empty line between them.
     Details details() const;
 
 private:

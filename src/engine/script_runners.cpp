@@ -153,6 +153,13 @@ void UpgradeRun::runLineMode(const UpdateEntryPlan& entry) {
     const std::filesystem::path& path = entry.path;
     const ScriptSurvey& survey = entry.survey;
     std::int64_t counter = 0;
+    if (survey.encoding != TextEncoding::Gbk) {
+        // The package's scripts are GBK; one read otherwise says so, once, so that its
+        // author can tell from the log how its text was taken.
+        const RunRecords::Step reading(m_records, LogRecordKind::Encoding);
+        WriteExceptionLog(std::string("按 ") + encodingName(survey.encoding) +
+                          " 编码读取脚本文件: " + pathToUtf8(path));
+    }
 
     std::unique_ptr<Progress> progress = m_person.openProgress();
     progress->setMaximum(survey.lineCount);

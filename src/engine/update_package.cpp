@@ -225,16 +225,55 @@ SettingsFile SettingsFile::load(const fs::path& file) {
     } catch (const std::system_error& error) {
         throw PackageError("无法读取升级设置文件 " + shown + "：" + error.code().message());
     }
-    return parse(bytes);
+    return fromBytes(std::move(bytes));
 }
 
 SettingsFile SettingsFile::parse(std::string_view bytes) {
+    return fromBytes(std::string(bytes));
+}
+
+SettingsFile SettingsFile::fromBytes(std::string&& content) {
     SettingsFile settings;
-    settings.m_encoding = detectPackageEncoding(bytes);
+    settings.m_bytes = std::move(content);
+    const std::string_view bytes = settings.m_bytes;
+    std::size_t skip = 0;
     if (const auto mark = byteOrderMark(bytes)) {
-        bytes.remove_prefix(mark->length);
+        // The mark's encoding first; but a GBK file may start with bytes that look like a
+        // mark, so the rest is also read as a file without one.
+        settings.m_readings.push_back({mark->encoding, mark->length, std::nullopt});
+        skip = mark->length;
     }
-    const RawLine all(bytes, settings.m_encoding);
+    const std::string_view text = bytes.substr(skip);
+    settings.m_holdsText = !trimBlanks(text).empty();
+    EncodingDetector detector;
+    detector.feed(text);
+    const TextEncoding likelier = detector.finish();
+    const TextEncoding other =
+        likelier == TextEncoding::Gbk ? TextEncoding::Utf8 : TextEncoding::Gbk;
+    for (const TextEncoding encoding : {likelier, other}) {
+        const bool tried = std::any_of(
+            settings.m_readings.begin(), settings.m_readings.end(), [&](const Reading& reading) {
+                return reading.encoding == encoding && reading.skip == skip;
+            });
+        // Plain ASCII reads the same in both.
+        if (!tried && !(encoding == other && isPlainAscii(text))) {
+            settings.m_readings.push_back({encoding, skip, std::nullopt});
+        }
+    }
+    return settings;
+}
+
+std::vector<TextEncoding> SettingsFile::readings() const {
+    std::vector<TextEncoding> encodings;
+    for (const Reading& reading : m_readings) {
+        encodings.push_back(reading.encoding);
+    }
+    return encodings;
+}
+
+SettingsFile::Sections SettingsFile::parseIn(std::string_view bytes, TextEncoding encoding) {
+    Sections sections;
+    const RawLine all(bytes, encoding);
     std::map<std::string, Value> unnamed; // a section whose name is not text: never asked for
     std::map<std::string, Value>* section = nullptr;
 
@@ -247,7 +286,7 @@ SettingsFile SettingsFile::parse(std::string_view bytes) {
         const std::string_view raw = all.units(pos, end);
         pos = end + 1;
 
-        if (const std::optional<std::string> decoded = tryDecode(raw, settings.m_encoding)) {
+        if (const std::optional<std::string> decoded = tryDecode(raw, encoding)) {
             const std::string_view line = trimBlanks(*decoded);
             if (line.empty() || line.front() == ';') {
                 continue;
@@ -256,7 +295,7 @@ SettingsFile SettingsFile::parse(std::string_view bytes) {
                 const std::size_t close = line.find(']');
                 const std::string_view name = trimBlanks(
                     line.substr(1, close == std::string_view::npos ? line.size() - 1 : close - 1));
-                section = &settings.m_sections[foldName(name)];
+                section = &sections[foldName(name)];
                 continue;
             }
             const std::size_t equals = line.find('=');
@@ -269,9 +308,10 @@ SettingsFile SettingsFile::parse(std::string_view bytes) {
             continue;
         }
 
-        // A line that is not text: only its frame is looked at, which the file's encoding
-        // lets us find without decoding ('[' opens it, '=' is never part of a character).
-        const RawLine line(raw, settings.m_encoding);
+        // A line that is not text: only its frame is looked at, which the reading's
+        // encoding lets us find without decoding ('[' opens it, '=' is never part of a
+        // character).
+        const RawLine line(raw, encoding);
         const std::size_t first = line.firstNonBlank();
         if (first >= line.size()) {
             continue;
@@ -285,31 +325,38 @@ SettingsFile SettingsFile::parse(std::string_view bytes) {
         if (section == nullptr || equals == std::string_view::npos || line.at(first) == ';') {
             continue;
         }
-        if (const auto key = tryDecode(line.units(0, equals), settings.m_encoding)) {
+        if (const auto key = tryDecode(line.units(0, equals), encoding)) {
             section->try_emplace(foldName(trimBlanks(*key)), Value{std::string(), false});
         }
     }
-    return settings;
+    return sections;
 }
 
 std::optional<std::string> SettingsFile::value(std::string_view section,
                                                std::string_view key) const {
-    const auto foundSection = m_sections.find(foldName(section));
-    if (foundSection == m_sections.end()) {
-        return std::nullopt;
+    for (const Reading& reading : m_readings) {
+        if (!reading.parsed) {
+            reading.parsed =
+                parseIn(std::string_view(m_bytes).substr(reading.skip), reading.encoding);
+        }
+        const auto foundSection = reading.parsed->find(foldName(section));
+        if (foundSection == reading.parsed->end()) {
+            continue;
+        }
+        const auto foundKey = foundSection->second.find(foldName(key));
+        if (foundKey == foundSection->second.end()) {
+            continue;
+        }
+        if (!foundKey->second.decoded) {
+            throw CodePageError(std::string("the value is not valid ") +
+                                encodingName(reading.encoding) + " text");
+        }
+        return foundKey->second.text;
     }
-    const auto foundKey = foundSection->second.find(foldName(key));
-    if (foundKey == foundSection->second.end()) {
-        return std::nullopt;
-    }
-    if (!foundKey->second.decoded) {
-        throw CodePageError(std::string("the value is not valid ") + encodingName(m_encoding) +
-                            " text");
-    }
-    return foundKey->second.text;
+    return std::nullopt;
 }
 
-std::string readUpdateList(const fs::path& programFolder) {
+UpdateListSetting readUpdateList(const fs::path& programFolder) {
     const fs::path file = resolveCaseInsensitive(programFolder, kSettingsFileName);
     const SettingsFile settings = SettingsFile::load(file);
     std::optional<std::string> list;
@@ -322,7 +369,18 @@ std::string readUpdateList(const fs::path& programFolder) {
     if (list && list->find('\0') != std::string::npos) {
         throw PackageError("升级设置文件中的升级列表（顺序）含有零字节：" + pathToUtf8(file));
     }
-    return list.value_or("");
+    UpdateListSetting setting{list.value_or(""), {}};
+    if (!list && settings.holdsText()) {
+        std::string tried;
+        for (const TextEncoding encoding : settings.readings()) {
+            tried += tried.empty() ? "" : "、";
+            tried += encodingName(encoding);
+        }
+        setting.notFound =
+            "升级设置文件按 " + tried + " 读都找不到升级列表（[" + std::string(kUpdateListSection) +
+            "] 节的 " + std::string(kUpdateListKey) + "），升级脚本不会执行：" + pathToUtf8(file);
+    }
+    return setting;
 }
 
 // ---------------------------------------------------------------- update list

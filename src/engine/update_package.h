@@ -36,9 +36,12 @@ public:
 // A settings file of sections ("[name]") and "key=value" lines. Section and key names
 // are matched without regard to ASCII letter case; blanks around names and values are
 // trimmed; lines starting with ';' are comments. The first occurrence of a key wins.
-// The file's encoding is decided once from its whole content (see detectPackageEncoding);
-// each line is then decoded on its own, so a line that is not valid text hurts only when
-// its own value is asked for.
+// A file may be read in more than one encoding: its byte-order mark's, if it has one, then
+// GBK and UTF-8, the more plausible reading of its content first (see EncodingDetector).
+// A value is taken from the first reading in which its section holds its key, so that a
+// comment or another section that happens to tip the verdict cannot hide the value. In
+// each reading every line is decoded on its own, so a line that is not valid text hurts
+// only when its own value is asked for.
 class SettingsFile {
 public:
     // Reads the file. A file that does not exist has no values; one that exists but is
@@ -46,23 +49,46 @@ public:
     static SettingsFile load(const std::filesystem::path& file);
     static SettingsFile parse(std::string_view bytes);
 
-    // The value, or nullopt when the section or key is missing. A value that is not valid
-    // text in the file's encoding raises CodePageError.
+    // The value, or nullopt when no reading has the section and key. A value that is not
+    // valid text in the encoding of the reading that has it raises CodePageError.
     std::optional<std::string> value(std::string_view section, std::string_view key) const;
+    // The file holds something besides blanks and a byte-order mark.
+    bool holdsText() const { return m_holdsText; }
+    // The encodings of the readings, in the order in which they are tried.
+    std::vector<TextEncoding> readings() const;
 
 private:
     struct Value {
         std::string text;
         bool decoded = true;
     };
-    TextEncoding m_encoding = TextEncoding::Gbk;
-    std::map<std::string, std::map<std::string, Value>> m_sections; // folded names
+    using Sections = std::map<std::string, std::map<std::string, Value>>; // folded names
+    struct Reading {
+        TextEncoding encoding;
+        std::size_t skip;                       // bytes of the mark not read
+        mutable std::optional<Sections> parsed; // on first use
+    };
+    static SettingsFile fromBytes(std::string&& content);
+    static Sections parseIn(std::string_view bytes, TextEncoding encoding);
+
+    std::string m_bytes;
+    std::vector<Reading> m_readings;
+    bool m_holdsText = false;
 };
 
-// The whole raw update list: section "Updatefile", key "顺序" of Update.ini in the
-// program folder; empty when the file, section or key is missing. Raises PackageError
-// when the file cannot be read, or when the list is not valid text or holds a zero byte.
-std::string readUpdateList(const std::filesystem::path& programFolder);
+// The update list as Update.ini gives it.
+struct UpdateListSetting {
+    // The raw list: section "Updatefile", key "顺序"; empty when the file, section or key
+    // is missing.
+    std::string list;
+    // When the file holds text but none of its readings has the key: why no script will
+    // run, for the log (names the file and the encodings tried). Empty otherwise.
+    std::string notFound;
+};
+
+// Reads the update list from Update.ini in the program folder. Raises PackageError when
+// the file cannot be read, or when the list is not valid text or holds a zero byte.
+UpdateListSetting readUpdateList(const std::filesystem::path& programFolder);
 
 // Splits an update list into items: quoted items with doubled quotes, items cut at the
 // first blank (0x01-0x20) or comma, empty items kept, a trailing comma adding one empty item.

@@ -60,11 +60,20 @@ RunOutcome UpgradeRun::Bt_OkClick() {
     if (!OpenDatabase()) {
         return RunOutcome::ConnectionFailed;
     }
+    bool listNotFound = false;
     try {
-        m_updateFiles = readUpdateList(m_programFolder);
+        UpdateListSetting setting = readUpdateList(m_programFolder);
+        m_updateFiles = std::move(setting.list);
+        if (!setting.notFound.empty()) {
+            // The run goes on (the program files may still be copied), but a package whose
+            // scripts never ran must not end looking like a complete upgrade.
+            WriteExceptionLog(setting.notFound);
+            m_records.addNote(text::kListNotFoundNote);
+            listNotFound = true;
+        }
     } catch (const PackageError& error) {
         // Nothing has been asked or changed yet: tell why and end the run.
-        takeFailurePath(error.what(), error.what());
+        takeFailurePath(error.what());
         return RunOutcome::PackageRejected;
     }
 
@@ -104,6 +113,8 @@ RunOutcome UpgradeRun::Bt_OkClick() {
                                                     : "没有执行脚本");
             } else if (appliesScripts && !ApplyUpdateList()) {
                 outcome = m_interrupted ? RunOutcome::Interrupted : RunOutcome::WalkFailed;
+            } else if (listNotFound) {
+                m_person.inform(text::kScriptsNotRun, m_records.details());
             } else if (!appliesScripts && m_records.errors() > 0) {
                 // A package that only copies has no outcome message of its own; what could
                 // not be copied is told all the same.

@@ -68,6 +68,9 @@ inline constexpr const char* kNoRunLock =
 // The outcome of a package that only copies, when some of its files could not be copied.
 std::string copyFailures(std::size_t errors);
 inline constexpr const char* kInterrupted = "升级被中断";
+inline constexpr const char* kScriptsNotRun = "升级脚本没有执行！";
+inline constexpr const char* kListNotFoundNote =
+    "升级设置文件中没有找到升级列表，没有执行任何脚本。";
 } // namespace text
 
 // The keys of what a run must have to itself (RunLock): the database as the connection

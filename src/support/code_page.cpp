@@ -10,8 +10,6 @@
 
 #include "code_page_detail.h"
 
-#include <bitset>
-
 namespace pupdate {
 
 using detail::appendUtf8;
@@ -55,53 +53,59 @@ bool startsWithUtf8Bom(std::string_view bytes) {
 
 namespace {
 
-// Characters of plain Chinese text: ASCII, CJK ideographs, CJK and full-width
-// punctuation, and the punctuation marks of GB2312 that lie outside those blocks.
-bool isChineseTextCharacter(char32_t c) {
-    if (c < 0x80) {
-        return true;
+using detail::CharacterClass;
+using detail::plausibility;
+
+constexpr auto kTextStart = static_cast<std::uint8_t>(CharacterClass::AsciiOther);
+
+// The tables are built when first needed, which a GBK file's UTF-8 reading, failing as a
+// rule at its first character, seldom comes to.
+inline const detail::Plausibility& tablesOf(const detail::Plausibility*& tables) {
+    if (tables == nullptr) {
+        tables = &plausibility();
     }
-    switch (c) {
-    case 0x00B7: // ·
-    case 0x2014: // —
-    case 0x2016: // ‖
-    case 0x2018: // ‘
-    case 0x2019: // ’
-    case 0x201C: // “
-    case 0x201D: // ”
-    case 0x2026: // …
-    case 0x2030: // ‰
-    case 0x2032: // ′
-    case 0x2033: // ″
-    case 0x203B: // ※
-        return true;
-    default:
-        break;
+    return *tables;
+}
+
+// Adds what a run of ASCII costs after the character before it (ASCII after ASCII costs
+// nothing), and makes its last character the one before what follows.
+inline void weighAscii(const detail::Plausibility*& tables, const unsigned char* run,
+                       std::size_t length, std::uint8_t& previous, std::uint64_t& cost) {
+    if (!detail::isAscii(previous)) {
+        cost += tablesOf(tables).cost[previous][detail::asciiClass(run[0])];
     }
-    return (c >= 0x3000 && c <= 0x303F) || // CJK symbols and punctuation
-           (c >= 0x3400 && c <= 0x4DBF) || // CJK ideographs, extension A
-           (c >= 0x4E00 && c <= 0x9FFF) || // CJK unified ideographs
-           (c >= 0xF900 && c <= 0xFAFF) || // CJK compatibility ideographs
-           (c >= 0xFE30 && c <= 0xFE4F) || // CJK compatibility forms
-           (c >= 0xFF00 && c <= 0xFFEF) || // half-width and full-width forms
-           (c >= 0x20000 && c <= 0x323AF); // CJK ideographs, extensions B to H
+    previous = detail::asciiClass(run[length - 1]);
+}
+
+inline void weigh(const detail::Plausibility& tables, std::uint8_t character,
+                  std::uint8_t& previous, std::uint64_t& cost) {
+    cost += tables.cost[previous][character];
+    previous = character;
 }
 
 } // namespace
+
+Utf8Validator::Utf8Validator() : m_previous(kTextStart) {}
 
 void Utf8Validator::feed(std::string_view piece) {
     if (!m_valid) {
         return;
     }
+    const detail::Plausibility* tables = nullptr;
     const auto* data = reinterpret_cast<const unsigned char*>(piece.data());
     const std::size_t size = piece.size();
     std::size_t i = 0;
     while (i < size) {
         if (m_pending == 0) {
             const std::size_t ascii = asciiPrefix(data + i, size - i);
-            i += ascii;
-            if (i >= size) {
-                break;
+            if (ascii > 0) {
+                if (m_weighing) {
+                    weighAscii(tables, data + i, ascii, m_previous, m_cost);
+                }
+                i += ascii;
+                if (i >= size) {
+                    break;
+                }
             }
             const unsigned char lead = data[i++];
             m_sawNonAscii = true;
@@ -142,8 +146,9 @@ void Utf8Validator::feed(std::string_view piece) {
         }
         m_value = (m_value << 6) | (next & 0x3F);
         ++m_seen;
-        if (--m_pending == 0 && m_onlyChineseText) {
-            m_onlyChineseText = isChineseTextCharacter(m_value);
+        if (--m_pending == 0 && m_weighing) {
+            const detail::Plausibility& known = tablesOf(tables);
+            weigh(known, detail::classOf(known, m_value), m_previous, m_cost);
         }
     }
 }
@@ -155,59 +160,28 @@ bool Utf8Validator::finish() {
     return m_valid;
 }
 
-namespace {
-
-constexpr unsigned kGbkLeadFirst = 0x81;
-constexpr unsigned kGbkTrailFirst = 0x40;
-constexpr unsigned kGbkTrails = 0xFF - kGbkTrailFirst; // trail bytes 40..FE
-
-// The double-byte codes that gbkToUtf8 accepts, found once by asking it, so that the
-// validator can never disagree with the decoder.
-const std::bitset<126 * kGbkTrails>& gbkCharacters() {
-    static const std::bitset<126 * kGbkTrails> characters = [] {
-        std::bitset<126 * kGbkTrails> accepted;
-        for (unsigned lead = kGbkLeadFirst; lead <= 0xFE; ++lead) {
-            for (unsigned trail = kGbkTrailFirst; trail <= 0xFE; ++trail) {
-                const char pair[] = {static_cast<char>(lead), static_cast<char>(trail)};
-                try {
-                    gbkToUtf8(std::string_view(pair, 2));
-                    accepted.set((lead - kGbkLeadFirst) * kGbkTrails + (trail - kGbkTrailFirst));
-                } catch (const CodePageError&) {
-                }
-            }
-        }
-        return accepted;
-    }();
-    return characters;
-}
-
-bool isGbkCharacter(unsigned lead, unsigned trail) {
-    if (trail < kGbkTrailFirst || trail > 0xFE) {
-        return false;
-    }
-    return gbkCharacters().test((lead - kGbkLeadFirst) * kGbkTrails + (trail - kGbkTrailFirst));
-}
-
-bool isUserDefinedGbk(unsigned lead, unsigned trail) {
-    return (trail >= 0xA1 && ((lead >= 0xAA && lead <= 0xAF) || lead >= 0xF8)) ||
-           (lead >= 0xA1 && lead <= 0xA7 && trail <= 0xA0);
-}
-
-} // namespace
+GbkValidator::GbkValidator() : m_previous(kTextStart) {}
 
 void GbkValidator::feed(std::string_view piece) {
+    const detail::Plausibility* tables = nullptr;
+    constexpr auto kNotText = static_cast<std::uint8_t>(CharacterClass::NotText);
+    constexpr auto kEuro = static_cast<std::uint8_t>(CharacterClass::Currency);
     const auto* data = reinterpret_cast<const unsigned char*>(piece.data());
     const std::size_t size = piece.size();
     std::size_t i = 0;
     while (m_valid && i < size) {
         if (m_lead < 0) {
-            i += asciiPrefix(data + i, size - i);
-            if (i >= size) {
-                break;
+            const std::size_t ascii = asciiPrefix(data + i, size - i);
+            if (ascii > 0) {
+                weighAscii(tables, data + i, ascii, m_previous, m_cost);
+                i += ascii;
+                if (i >= size) {
+                    break;
+                }
             }
             const unsigned char byte = data[i++];
             if (byte == 0x80) {
-                m_beyondGb2312 = true; // the euro sign, a single byte
+                weigh(tablesOf(tables), kEuro, m_previous, m_cost); // the euro sign, one byte
             } else if (byte == 0xFF) {
                 m_valid = false;
             } else {
@@ -218,10 +192,13 @@ void GbkValidator::feed(std::string_view piece) {
         const auto lead = static_cast<unsigned>(m_lead);
         const unsigned trail = data[i++];
         m_lead = -1;
-        if (!isGbkCharacter(lead, trail)) {
+        const detail::Plausibility& known = tablesOf(tables);
+        const std::uint8_t character =
+            trail < 0x40 || trail > 0xFE ? kNotText : known.gbk[detail::gbkIndex(lead, trail)];
+        if (character == kNotText) {
             m_valid = false;
-        } else if (lead < 0xA1 || trail < 0xA1 || isUserDefinedGbk(lead, trail)) {
-            m_beyondGb2312 = true;
+        } else {
+            weigh(known, character, m_previous, m_cost);
         }
     }
 }
@@ -236,13 +213,16 @@ bool GbkValidator::finish() {
 void EncodingDetector::feed(std::string_view piece) {
     // Text that is not UTF-8 is GBK whatever else it is, so once the UTF-8 reading has
     // failed (as a rule at the first Chinese character of a GBK file) nothing more is
-    // looked at; GBK is checked only while the text is still UTF-8.
+    // looked at. Once the GBK reading has failed, UTF-8 only needs to stay valid.
     if (!m_utf8.valid()) {
         return;
     }
     m_utf8.feed(piece);
-    if (m_utf8.valid()) {
+    if (m_utf8.valid() && m_gbk.valid()) {
         m_gbk.feed(piece);
+        if (!m_gbk.valid()) {
+            m_utf8.stopWeighing();
+        }
     }
 }
 
@@ -253,8 +233,7 @@ TextEncoding EncodingDetector::finish() {
     if (!m_gbk.finish()) {
         return TextEncoding::Utf8;
     }
-    return m_gbk.beyondGb2312() && m_utf8.onlyChineseText() ? TextEncoding::Utf8
-                                                            : TextEncoding::Gbk;
+    return m_utf8.cost() < m_gbk.cost() ? TextEncoding::Utf8 : TextEncoding::Gbk;
 }
 
 std::optional<ByteOrderMark> byteOrderMark(std::string_view start) {

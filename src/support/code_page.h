@@ -4,6 +4,7 @@
 // UTF-8 or UTF-16, the log leaves as GBK and the database layer takes UTF-16.
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -38,49 +39,59 @@ struct ByteOrderMark {
 std::optional<ByteOrderMark> byteOrderMark(std::string_view start);
 
 // Validates UTF-8 fed in pieces of any size (a character may be split between pieces),
-// so that a file can be classified while it is streamed.
+// so that a file can be classified while it is streamed. While weighing, it also sums how
+// implausible the text is as UTF-8 (see EncodingDetector).
 class Utf8Validator {
 public:
+    Utf8Validator();
     void feed(std::string_view piece);
     // Whole input seen: true when it was valid UTF-8 (an incomplete last character is invalid).
     bool finish();
     bool valid() const { return m_valid; }
     bool sawNonAscii() const { return m_sawNonAscii; }
-    // Every character so far is ASCII, a CJK ideograph or CJK or full-width punctuation:
-    // what a Chinese package author writes.
-    bool onlyChineseText() const { return m_onlyChineseText; }
+    // The cost of the characters seen while weighing; lower is more plausible.
+    std::uint64_t cost() const { return m_cost; }
+    // Only validates from here on: the other reading has failed, so the cost is moot.
+    void stopWeighing() { m_weighing = false; }
 
 private:
     bool m_valid = true;
     bool m_sawNonAscii = false;
-    bool m_onlyChineseText = true;
+    bool m_weighing = true;
     unsigned m_pending = 0;   // continuation bytes still expected
     unsigned char m_lead = 0; // lead byte of the pending character
     unsigned m_seen = 0;      // continuation bytes seen of the pending character
     char32_t m_value = 0;     // the pending character's bits so far
+    std::uint8_t m_previous;  // class of the character before
+    std::uint64_t m_cost = 0;
 };
 
-// Validates GBK fed in pieces of any size, exactly as strictly as gbkToUtf8 decodes.
+// Validates GBK fed in pieces of any size, exactly as strictly as gbkToUtf8 decodes, and
+// sums how implausible the text is as GBK.
 class GbkValidator {
 public:
+    GbkValidator();
     void feed(std::string_view piece);
     bool finish();
     bool valid() const { return m_valid; }
-    // Some character lies outside GB2312: a lead or trail byte below A1, the single byte
-    // 80, or a user-defined area. Plain Chinese text never needs one.
-    bool beyondGb2312() const { return m_beyondGb2312; }
+    std::uint64_t cost() const { return m_cost; }
 
 private:
     bool m_valid = true;
-    bool m_beyondGb2312 = false;
-    int m_lead = -1; // lead byte waiting for its trail byte
+    int m_lead = -1;         // lead byte waiting for its trail byte
+    std::uint8_t m_previous; // class of the character before
+    std::uint64_t m_cost = 0;
 };
 
 // Decides the encoding of package text without a byte-order mark from its whole content,
-// fed in pieces. Text valid in only one of GBK and UTF-8 is read in that one. Text valid
-// in both is GBK, the package format, unless its GBK reading needs characters outside
-// GB2312 while its UTF-8 reading is plain Chinese text (so the GBK bytes of 硕士 stay
-// 硕士, and UTF-8 工资 is read as UTF-8). Text valid in neither is GBK.
+// fed in pieces: the reading, GBK or UTF-8, in which it is more plausibly text a person
+// wrote. Each reading costs the sum, over its characters, of how unlikely it is that a
+// person writing an HR/salary script put that character there after the one before it:
+// ASCII nothing, the common ideographs little and rarer ones more, the letters of other
+// scripts and the symbols of business text little among their own kind, private-use
+// characters, controls and rare scripts a lot (code_page_plausibility.cpp). The cheaper
+// reading wins, GBK (the package format) on a tie. A reading in which the text is not
+// valid is ruled out; text valid in neither, or plain ASCII, is GBK.
 class EncodingDetector {
 public:
     void feed(std::string_view piece);

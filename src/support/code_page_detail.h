@@ -4,6 +4,7 @@
 
 #include "code_page.h"
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -93,6 +94,67 @@ inline void appendUtf8(std::string& out, char32_t codePoint) {
         out.push_back(static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F)));
         out.push_back(static_cast<char>(0x80 | (codePoint & 0x3F)));
     }
+}
+
+// Classes of characters by how plausible they are in package text (see
+// code_page_plausibility.cpp).
+enum class CharacterClass : std::uint8_t {
+    NotText, // no GBK character has this code
+    AsciiOther,
+    AsciiLetter,
+    AsciiDigit,
+    Hanzi1,
+    Hanzi2,
+    HanziGbk,
+    HanziRare,
+    CjkPunctuation,
+    FullWidth,
+    Kana,
+    LatinLetter,
+    LatinExtended,
+    Currency,
+    UnitSign,
+    Symbol,
+    OddSymbol,
+    Greek,
+    Cyrillic,
+    ForeignScript,
+    Rare,
+};
+inline constexpr std::size_t kCharacterClasses = 21;
+
+constexpr bool isAscii(std::uint8_t characterClass) {
+    return characterClass >= static_cast<std::uint8_t>(CharacterClass::AsciiOther) &&
+           characterClass <= static_cast<std::uint8_t>(CharacterClass::AsciiDigit);
+}
+constexpr std::uint8_t asciiClass(unsigned char byte) {
+    const unsigned char lower = byte | 0x20;
+    return static_cast<std::uint8_t>(lower >= 'a' && lower <= 'z' ? CharacterClass::AsciiLetter
+                                     : byte >= '0' && byte <= '9' ? CharacterClass::AsciiDigit
+                                                                  : CharacterClass::AsciiOther);
+}
+
+// GBK double-byte codes: lead bytes 81-FE, trail bytes 40-FE.
+inline constexpr std::size_t kGbkTrails = 0xFF - 0x40;
+inline std::size_t gbkIndex(unsigned lead, unsigned trail) {
+    return (lead - 0x81) * kGbkTrails + (trail - 0x40);
+}
+
+struct Plausibility {
+    // The class of every GBK double-byte code; NotText where gbkToUtf8 refuses the code.
+    std::array<std::uint8_t, 126 * kGbkTrails> gbk;
+    // The class of every code point of the Basic Multilingual Plane.
+    std::array<std::uint8_t, 0x10000> basic;
+    // What a character of class [after] costs after one of class [before].
+    std::array<std::array<std::uint16_t, kCharacterClasses>, kCharacterClasses> cost;
+};
+// Built on first use from the GBK decoder and the tables of classes and costs.
+const Plausibility& plausibility();
+CharacterClass supplementaryClass(char32_t codePoint);
+
+inline std::uint8_t classOf(const Plausibility& tables, char32_t codePoint) {
+    return codePoint < 0x10000 ? tables.basic[codePoint]
+                               : static_cast<std::uint8_t>(supplementaryClass(codePoint));
 }
 
 inline std::string hexByte(unsigned char byte) {

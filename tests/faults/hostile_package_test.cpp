@@ -85,6 +85,10 @@ TEST_F(HostilePackageTest, SettingsFileOfRandomBytesHasNoUpdateList) {
     EXPECT_EQ(result.status, 0) << result.err;
     EXPECT_EQ(readFile(folder.install() / "app.dll"), "new");
     EXPECT_TRUE(ids().empty());
+    // The scripts did not run, and the run says so rather than end as if complete.
+    EXPECT_NE(result.out.find("系统提示: 升级脚本没有执行！\n"), std::string::npos) << result.out;
+    EXPECT_NE(result.err.find("升级设置文件中没有找到升级列表"), std::string::npos) << result.err;
+    EXPECT_NE(folder.log().find("读都找不到升级列表"), std::string::npos) << folder.log();
 }
 
 // Update.ini as the program reads it: only the list itself must be text, and a list that
@@ -120,7 +124,8 @@ TEST_P(SettingsFileTest, OnlyTheListMustBeReadable) {
         return;
     }
     // Told why, naming the file, before anything was asked or copied.
-    EXPECT_NE(result.out.find("Update.ini"), std::string::npos) << result.out;
+    EXPECT_NE(result.out.find("系统提示: 升级处理失败！\n"), std::string::npos) << result.out;
+    EXPECT_NE(result.err.find("Update.ini"), std::string::npos) << result.err;
     EXPECT_EQ(result.out.find("是否已经退出人力资源管理软件"), std::string::npos) << result.out;
     EXPECT_FALSE(fs::exists(folder.install()));
 }
@@ -149,9 +154,11 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<SettingsCase>& info) { return info.param.name; });
 
 // Script files in every encoding a package author's editor writes, with words whose GBK
-// bytes are also UTF-8, and a line with a zero byte, which is logged and not run.
+// bytes are also UTF-8, names and signs beside Chinese, and a line with a zero byte,
+// which is logged and not run. The log names the encoding of each script not read as GBK.
 struct ScriptEncodingCase {
-    const char* name;
+    const char* test;
+    const char* name; // as the log names it
     std::string (*encode)(const std::string& utf8);
 };
 
@@ -163,30 +170,46 @@ TEST_P(ScriptEncodingTest, ChineseArrivesIntactAndAZeroByteLineIsNotRun) {
                                         "delete from t\0 where id = 99\r\n"
                                         "insert into t values (2, '元')\r\n"
                                         "insert into t values (3, '女')\r\n");
-    folder.writeUpdateList("a.sql:IsAccess");
+    const std::string names = "insert into t values (4, 'José García')\r\n"
+                              "insert into t values (5, '销售部')\r\n"
+                              "insert into t values (6, 'Иванов')\r\n"
+                              "insert into t values (7, '100°C ±5 系数α')\r\n";
+    folder.writeUpdateList("a.sql:IsAccess,b.sql:IsAccess");
     folder.writeScript("a.sql", GetParam().encode(script), true);
+    folder.writeScript("b.sql", GetParam().encode(names), true);
 
     const ProgramResult result = runUnattended();
     expectNoCrash(result);
     EXPECT_EQ(result.status, 0) << result.err;
-    EXPECT_EQ(database->column("select name from t order by id"), (Strings{"硕士", "元", "女"}));
-    EXPECT_NE(folder.log().find("未执行: delete from t<NUL> where id = 99\r\n\r\n"),
-              std::string::npos)
-        << folder.log();
+    EXPECT_EQ(database->column("select name from t order by id"),
+              (Strings{"硕士", "元", "女", "José García", "销售部", "Иванов", "100°C ±5 系数α"}));
+    const std::string log = folder.log();
+    EXPECT_NE(log.find("未执行: delete from t<NUL> where id = 99\r\n\r\n"), std::string::npos)
+        << log;
+    // Each script not read as GBK is named with its encoding, once.
+    const std::string named = std::string("按 ") + GetParam().name + " 编码读取脚本文件: ";
+    std::vector<std::string> scripts;
+    for (std::size_t at = log.find(named); at != std::string::npos; at = log.find(named, at + 1)) {
+        scripts.push_back(log.substr(at + named.size(), log.find('\r', at) - at - named.size()));
+    }
+    const Strings expected = {pathToUtf8(folder.package() / "UpdateSql" / "a.sql"),
+                              pathToUtf8(folder.package() / "UpdateSql" / "b.sql")};
+    EXPECT_EQ(scripts, GetParam().name == std::string("GBK") ? Strings() : expected) << log;
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Encodings, ScriptEncodingTest,
     ::testing::Values(
-        ScriptEncodingCase{"Gbk", [](const std::string& text) { return utf8ToGbkLossy(text); }},
-        ScriptEncodingCase{"Utf8", [](const std::string& text) { return text; }},
-        ScriptEncodingCase{"Utf8WithMark",
+        ScriptEncodingCase{"Gbk", "GBK",
+                           [](const std::string& text) { return utf8ToGbkLossy(text); }},
+        ScriptEncodingCase{"Utf8", "UTF-8", [](const std::string& text) { return text; }},
+        ScriptEncodingCase{"Utf8WithMark", "UTF-8",
                            [](const std::string& text) { return "\xEF\xBB\xBF" + text; }},
-        ScriptEncodingCase{"Utf16Le",
+        ScriptEncodingCase{"Utf16Le", "UTF-16LE",
                            [](const std::string& text) { return utf16WithMark(text, false); }},
-        ScriptEncodingCase{"Utf16Be",
+        ScriptEncodingCase{"Utf16Be", "UTF-16BE",
                            [](const std::string& text) { return utf16WithMark(text, true); }}),
-    [](const ::testing::TestParamInfo<ScriptEncodingCase>& info) { return info.param.name; });
+    [](const ::testing::TestParamInfo<ScriptEncodingCase>& info) { return info.param.test; });
 
 TEST_F(HostilePackageTest, SettingsFileOfRandomGbkTextHasNoUpdateList) {
     // Random double-byte characters and ASCII: decodes, but holds no usable list.

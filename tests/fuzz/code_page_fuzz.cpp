@@ -1,10 +1,12 @@
 // The code-page conversions on arbitrary bytes: the streaming UTF-8 and GBK validators
-// against the whole-text conversions, the encoding rule against a plain whole-text
-// statement of it, GBK round trips, and the UTF-16 boundary.
+// against the whole-text conversions, the encoding rule and the readings' costs against a
+// plain whole-text statement of them, GBK round trips, and the UTF-16 boundary.
 
 #include "code_page.h"
+#include "code_page_detail.h"
 #include "fuzz_check.h"
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -19,17 +21,35 @@ std::size_t codePoints(std::string_view utf8) {
     return count;
 }
 
+// What a reading costs, stated plainly on its decoded text: every character weighed after
+// the one before it, ASCII included, the text starting as after a blank. The detector
+// streams the bytes, skips ASCII runs and takes GBK characters by their codes; this takes
+// each character of the decoder's output by its code point.
+std::uint64_t readingCost(std::string_view utf8) {
+    const detail::Plausibility& tables = detail::plausibility();
+    const auto* data = reinterpret_cast<const unsigned char*>(utf8.data());
+    auto previous = static_cast<std::uint8_t>(detail::CharacterClass::AsciiOther);
+    std::uint64_t cost = 0;
+    for (std::size_t i = 0; i < utf8.size();) {
+        char32_t codePoint = 0;
+        i += detail::decodeUtf8(data + i, utf8.size() - i, codePoint);
+        const std::uint8_t character = detail::classOf(tables, codePoint);
+        cost += tables.cost[previous][character];
+        previous = character;
+    }
+    return cost;
+}
+
 // Feeds the bytes in pieces whose sizes cycle through 1..stride.
-bool validateInPieces(std::string_view bytes, std::size_t stride, bool& sawNonAscii) {
+Utf8Validator validateInPieces(std::string_view bytes, std::size_t stride) {
     Utf8Validator validator;
     std::size_t pos = 0;
     for (std::size_t piece = 1; pos < bytes.size(); piece = piece % stride + 1) {
         validator.feed(bytes.substr(pos, piece));
         pos += piece;
     }
-    const bool valid = validator.finish();
-    sawNonAscii = validator.sawNonAscii();
-    return valid;
+    validator.finish();
+    return validator;
 }
 
 void checkUtf8(std::string_view bytes) {
@@ -39,11 +59,12 @@ void checkUtf8(std::string_view bytes) {
         if (stride == 0) {
             continue;
         }
-        bool sawNonAscii = false;
-        check(validateInPieces(bytes, stride, sawNonAscii) == valid,
-              "the validator agrees with the whole-text check");
+        const Utf8Validator validator = validateInPieces(bytes, stride);
+        check(validator.valid() == valid, "the validator agrees with the whole-text check");
         if (valid) {
-            check(sawNonAscii == !isPlainAscii(bytes), "the validator sees non-ASCII bytes");
+            check(validator.sawNonAscii() == !isPlainAscii(bytes),
+                  "the validator sees non-ASCII bytes");
+            check(validator.cost() == readingCost(bytes), "the UTF-8 reading's cost");
         }
     }
 
@@ -111,72 +132,30 @@ void checkUtf16(std::string_view bytes) {
     }
 }
 
-// Characters of plain Chinese text, written out on their own from the blocks they belong
-// to: ASCII, CJK ideographs, CJK and full-width punctuation, GB2312's other punctuation.
-bool chineseText(std::string_view utf8) {
-    const std::u16string wide = utf8ToUtf16(utf8);
-    for (std::size_t i = 0; i < wide.size(); ++i) {
-        char32_t c = wide[i];
-        if (c >= 0xD800 && c <= 0xDBFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (wide[++i] - 0xDC00);
-        }
-        const bool chinese =
-            c < 0x80 || std::u32string_view(U"·—‖‘’“”…‰′″※").find(c) != std::u32string_view::npos ||
-            (c >= 0x3000 && c < 0x3040) || (c >= 0x3400 && c < 0x4DC0) ||
-            (c >= 0x4E00 && c < 0xA000) || (c >= 0xF900 && c < 0xFB00) ||
-            (c >= 0xFE30 && c < 0xFE50) || (c >= 0xFF00 && c < 0xFFF0) ||
-            (c >= 0x20000 && c < 0x323B0);
-        if (!chinese) {
-            return false;
-        }
-    }
-    return true;
-}
-
-// Some character of the GBK reading lies outside GB2312.
-bool beyondGb2312(std::string_view gbk) {
-    for (std::size_t i = 0; i < gbk.size(); ++i) {
-        const auto lead = static_cast<unsigned char>(gbk[i]);
-        if (lead < 0x80) {
-            continue;
-        }
-        if (lead == 0x80) {
-            return true;
-        }
-        const auto trail = static_cast<unsigned char>(gbk[++i]);
-        const bool userDefined =
-            (trail >= 0xA1 && ((lead >= 0xAA && lead <= 0xAF) || lead >= 0xF8)) ||
-            (lead <= 0xA7 && trail <= 0xA0);
-        if (lead < 0xA1 || trail < 0xA1 || userDefined) {
-            return true;
-        }
-    }
-    return false;
-}
-
 void checkEncodingRule(std::string_view bytes) {
-    bool gbk = true;
+    std::optional<std::string> gbk;
     try {
-        gbkToUtf8(bytes);
+        gbk = gbkToUtf8(bytes);
     } catch (const CodePageError&) {
-        gbk = false;
     }
     GbkValidator validator;
     validator.feed(bytes);
-    check(validator.finish() == gbk, "the GBK validator agrees with the decoder");
+    check(validator.finish() == gbk.has_value(), "the GBK validator agrees with the decoder");
+    if (gbk) {
+        check(validator.cost() == readingCost(*gbk), "GBK codes cost what their characters do");
+    }
 
+    // The rule on the whole text at once: the mark; else a reading that is not valid is
+    // ruled out, ASCII and text valid in neither reading are GBK, and of two valid
+    // readings the cheaper wins, GBK on a tie.
     TextEncoding expected = TextEncoding::Gbk;
     if (const auto mark = byteOrderMark(bytes)) {
         expected = mark->encoding;
     } else if (isValidUtf8(bytes) && !isPlainAscii(bytes)) {
-        expected = !gbk || (beyondGb2312(bytes) && chineseText(bytes)) ? TextEncoding::Utf8
-                                                                       : TextEncoding::Gbk;
+        expected =
+            !gbk || readingCost(bytes) < readingCost(*gbk) ? TextEncoding::Utf8 : TextEncoding::Gbk;
     }
     check(detectPackageEncoding(bytes) == expected, "the encoding rule");
-    if (gbk && !byteOrderMark(bytes)) {
-        check(expected == TextEncoding::Gbk || (beyondGb2312(bytes) && chineseText(bytes)),
-              "valid GBK is read as GBK unless it is implausible and UTF-8 is plain Chinese");
-    }
     EncodingDetector detector;
     for (std::size_t i = 0; i < bytes.size(); i += 5) {
         detector.feed(bytes.substr(i, 5));

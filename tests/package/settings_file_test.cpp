@@ -62,10 +62,18 @@ TEST(UpdateListFileTest, EveryPackageEncodingGivesTheSameList) {
          {utf8ToGbkLossy(text), text, "\xEF\xBB\xBF" + text, utf16WithMark(text, false),
           utf16WithMark(text, true),
           // Bytes that are not text elsewhere in the file do not matter.
-          "; \xFF\x81\r\n[Other]\r\nx=\x81\x30\r\n" + utf8ToGbkLossy(text) + "z=\xFF\r\n"}) {
+          "; \xFF\x81\r\n[Other]\r\nx=\x81\x30\r\n" + utf8ToGbkLossy(text) + "z=\xFF\r\n",
+          // UTF-8 without a mark whose other lines would make it more plausible as GBK
+          // (a lone symbol in a comment, a Latin-1 letter in another section).
+          "; \xC2\xA9\r\n[Other]\r\nname=Ren\xC3\xA9\r\n" + text,
+          // UTF-8 with a GBK comment pasted in: no longer UTF-8 as a whole.
+          "; \xB9\xA4\xD7\xCA\r\n" + text,
+          // GBK behind bytes that look like a mark.
+          "\xFF\xFE" + utf8ToGbkLossy(text), "\xFE\xFF" + utf8ToGbkLossy(text),
+          "\xEF\xBB\xBF" + utf8ToGbkLossy(text)}) {
         TempDir dir;
         writeFile(dir / "Update.ini", bytes);
-        EXPECT_EQ(readUpdateList(dir.path()), "工资.sql:IsAccess")
+        EXPECT_EQ(readUpdateList(dir.path()).list, "工资.sql:IsAccess")
             << ::testing::PrintToString(bytes);
     }
 }
@@ -73,24 +81,36 @@ TEST(UpdateListFileTest, EveryPackageEncodingGivesTheSameList) {
 TEST(UpdateListFileTest, FileNameIgnoresLetterCase) {
     TempDir dir;
     writeFile(dir / "UPDATE.INI", "[updatefile]\n顺序=a.sql:IsAccess\n");
-    EXPECT_EQ(readUpdateList(dir.path()), "a.sql:IsAccess");
+    EXPECT_EQ(readUpdateList(dir.path()).list, "a.sql:IsAccess");
 }
 
 TEST(UpdateListFileTest, MissingFileSectionOrKeyGivesAnEmptyList) {
-    TempDir missingFile;
-    EXPECT_EQ(readUpdateList(missingFile.path()), "");
-
-    TempDir missingSection;
-    writeFile(missingSection / "Update.ini", "[Other]\r\n" + kOrderGbk + "=a.sql:IsAccess\r\n");
-    EXPECT_EQ(readUpdateList(missingSection.path()), "");
-
-    TempDir missingKey;
-    writeFile(missingKey / "Update.ini", "[Updatefile]\r\norder=a.sql:IsAccess\r\n");
-    EXPECT_EQ(readUpdateList(missingKey.path()), "");
-
-    TempDir emptyFile;
-    writeFile(emptyFile / "Update.ini", "");
-    EXPECT_EQ(readUpdateList(emptyFile.path()), "");
+    // Nothing to say about a file that is not there or holds nothing.
+    for (const char* bytes : {static_cast<const char*>(nullptr), "", "\xEF\xBB\xBF \r\n"}) {
+        TempDir dir;
+        if (bytes != nullptr) {
+            writeFile(dir / "Update.ini", bytes);
+        }
+        const UpdateListSetting setting = readUpdateList(dir.path());
+        EXPECT_EQ(setting.list, "");
+        EXPECT_EQ(setting.notFound, "");
+    }
+    // A file that holds text but no list in any reading says so, naming itself and the
+    // readings tried.
+    const std::pair<std::string, std::string> unread[] = {
+        {"[Other]\r\n" + kOrderGbk + "=a.sql:IsAccess\r\n", "GBK、UTF-8"},
+        {"[Updatefile]\r\norder=a.sql:IsAccess\r\n", "GBK"},
+        {allBytes("\xFF\xFE[\0U\0"), "UTF-16LE、GBK"}};
+    for (const auto& [bytes, readings] : unread) {
+        TempDir dir;
+        writeFile(dir / "Update.ini", bytes);
+        const UpdateListSetting setting = readUpdateList(dir.path());
+        EXPECT_EQ(setting.list, "");
+        EXPECT_EQ(setting.notFound, "升级设置文件按 " + readings +
+                                        " 读都找不到升级列表（[Updatefile] 节的 顺序），"
+                                        "升级脚本不会执行：" +
+                                        pathToUtf8(dir / "Update.ini"));
+    }
 }
 
 TEST(UpdateListFileTest, LongValueIsReadWhole) {
@@ -101,7 +121,7 @@ TEST(UpdateListFileTest, LongValueIsReadWhole) {
     list += "last.sql:IsSqlserver";
     TempDir dir;
     writeFile(dir / "Update.ini", "[Updatefile]\r\n" + kOrderGbk + "=" + list + "\r\n");
-    const std::string read = readUpdateList(dir.path());
+    const std::string read = readUpdateList(dir.path()).list;
     EXPECT_GT(read.size(), 2047u);
     EXPECT_EQ(read, list);
 }
@@ -113,7 +133,7 @@ TEST(UpdateListFileTest, AListThatIsNotTextOrHoldsAZeroByteIsRefused) {
         TempDir dir;
         writeFile(dir / "Update.ini", "[Updatefile]\r\n" + kOrderGbk + "=" + value + "\r\n");
         try {
-            readUpdateList(dir.path());
+            readUpdateList(dir.path()).list;
             FAIL() << "no error for " << ::testing::PrintToString(value);
         } catch (const PackageError& error) {
             EXPECT_NE(std::string(error.what()).find("Update.ini"), std::string::npos)

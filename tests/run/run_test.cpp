@@ -139,14 +139,17 @@ TEST_F(RunTest, OutcomeOffersTheRecordsOfThisRunCountedByKind) {
     EXPECT_EQ(run.records().count(LogRecordKind::Copy), 1u);
     EXPECT_EQ(run.records().count(LogRecordKind::Statement), 2u);
 
-    // The next run starts counting afresh: a clean run offers nothing.
+    // The next run starts counting afresh: a clean run offers nothing, though it names
+    // in the log the encoding of a script it did not read as GBK.
     person.events.clear();
-    folder.writeScript("s.sql", "update gs_ver set verdate = 'y'\r\n");
+    folder.writeScript("s.sql", "update gs_ver set verdate = '二〇二五年'\r\n", true);
     fs::remove_all(folder.package() / "UpdatePro");
     EXPECT_EQ(run.Bt_OkClick(), RunOutcome::Completed);
     EXPECT_TRUE(person.saw("inform:升级完毕！"));
     EXPECT_TRUE(person.eventsWithPrefix("inform-").empty());
-    EXPECT_EQ(run.records().total(), 0u);
+    EXPECT_EQ(run.records().total(), 1u);
+    EXPECT_EQ(run.records().count(LogRecordKind::Encoding), 1u);
+    EXPECT_NE(folder.log().find("按 UTF-8 编码读取脚本文件: "), std::string::npos);
 }
 
 TEST_F(RunTest, UpdateListThatIsNotTextEndsTheRunBeforeTheQuestion) {
@@ -154,10 +157,12 @@ TEST_F(RunTest, UpdateListThatIsNotTextEndsTheRunBeforeTheQuestion) {
     writeFile(folder.package() / "Update.ini",
               std::string("[Updatefile]\r\n\xCB\xB3\xD0\xF2=\xff"));
     EXPECT_EQ(run.Bt_OkClick(), RunOutcome::PackageRejected);
-    const std::vector<std::string> informed = person.eventsWithPrefix("inform:");
-    ASSERT_EQ(informed.size(), 1u);
-    EXPECT_EQ(informed[0].rfind("升级设置文件中的升级列表（顺序）不是有效的文本：", 0), 0u)
-        << informed[0];
+    // Refused like every other failure: the reason once, in the details.
+    EXPECT_EQ(person.eventsWithPrefix("inform:"), std::vector<std::string>{"升级处理失败！"});
+    const std::vector<std::string> summary = person.eventsWithPrefix("inform-summary:");
+    ASSERT_EQ(summary.size(), 1u);
+    EXPECT_EQ(summary[0].rfind("失败原因：升级设置文件中的升级列表（顺序）不是有效的文本：", 0), 0u)
+        << summary[0];
     EXPECT_FALSE(person.saw("confirm:是否已经退出人力资源管理软件？"));
     EXPECT_EQ(person.events.back(), "close");
     EXPECT_FALSE(fs::exists(folder.install() / "a.txt"));

@@ -228,13 +228,17 @@ TEST(PackageTextTest, EncodingIsDecidedByMarkThenValidityThenPlausibility) {
         {"UTF-8 only", kOrderUtf8, TextEncoding::Utf8},
         {"UTF-8 镕, no GBK", "朱镕基", TextEncoding::Utf8},
         {"UTF-8 euro, no GBK", "€", TextEncoding::Utf8},
-        // Valid in both: the GBK reading needs codes outside GB2312, the UTF-8 reading is
-        // Chinese text, so it is UTF-8.
-        {"UTF-8 工资", "\xE5\xB7\xA5\xE8\xB5\x84", TextEncoding::Utf8},
+        // Valid in both: the more plausible reading wins.
+        {"UTF-8 工资, GBK 宸ヨ祫", "\xE5\xB7\xA5\xE8\xB5\x84", TextEncoding::Utf8},
         {"UTF-8 工资 with punctuation", "'工资'，“元”", TextEncoding::Utf8},
-        // Valid in both, the UTF-8 reading is no Chinese text: GBK, the package format.
-        {"UTF-8 é is GBK 篓", "caf\xC3\xA9", TextEncoding::Gbk},
-        {"UTF-8 À is GBK outside GB2312", "\xC3\x80", TextEncoding::Gbk},
+        {"UTF-8 café, GBK caf茅", "caf\xC3\xA9", TextEncoding::Utf8},
+        {"UTF-8 À, GBK 脌", "\xC3\x80", TextEncoding::Utf8},
+        {"UTF-8 100°C, GBK 100掳C",
+         "100\xC2\xB0"
+         "C",
+         TextEncoding::Utf8},
+        {"GBK 閻鸿华, UTF-8 鐺軪", "\xE9\x90\xBA\xE8\xBB\xAA", TextEncoding::Gbk},
+        {"GBK 谢谢, UTF-8 лл", "'\xD0\xBB\xD0\xBB'", TextEncoding::Gbk},
         {"neither", "\xFF", TextEncoding::Gbk},
         {"neither, UTF-8 and GBK mixed", kOrderUtf8 + kOrderGbk, TextEncoding::Gbk},
     };
