@@ -23,6 +23,8 @@ enum class LogRecordKind {
     Notice,       // no error: something the run did that the operator may look for
     Encoding,     // the encoding a script was read in, when not GBK: no error
 };
+inline constexpr std::size_t kLogRecordKinds = 7;
+static_assert(static_cast<std::size_t>(LogRecordKind::Encoding) + 1 == kLogRecordKinds);
 
 // The records this run wrote, counted by kind. Their text is kept up to a limit, so
 // that a script whose every line fails costs no more memory than the limit.
@@ -69,7 +71,7 @@ public:
 
 private:
     LogRecordKind m_kind = LogRecordKind::Other;
-    std::array<std::size_t, 6> m_counts{};
+    std::array<std::size_t, kLogRecordKinds> m_counts{};
     std::string m_kept;
     std::size_t m_keptRecords = 0;
     bool m_cut = false;    // the last kept record was cut short
