@@ -273,25 +273,42 @@ RECT placeOf(HWND control) {
     return place;
 }
 
+bool capturing() {
+    return std::getenv("P_UPDATE_SCREENSHOTS") != nullptr &&
+           std::getenv("P_UPDATE_SCREENSHOT_TOOL") != nullptr;
+}
+
 void capture(const char* name) {
-    const char* folder = std::getenv("P_UPDATE_SCREENSHOTS");
-    const char* tool = std::getenv("P_UPDATE_SCREENSHOT_TOOL");
-    if (folder == nullptr || tool == nullptr) {
+    if (!capturing()) {
         return;
     }
+    const char* folder = std::getenv("P_UPDATE_SCREENSHOTS");
+    const char* tool = std::getenv("P_UPDATE_SCREENSHOT_TOOL");
     // Let the program and the window manager finish drawing first.
     std::this_thread::sleep_for(700ms);
-    std::wstring line =
-        wide(tool) + L" -window root \"" + wide(folder) + L"/" + wide(name) + L".png\"";
+    const std::string picture = std::string(folder) + "/" + name + ".png";
+    const fs::path written = pathFromHost(picture);
+    std::error_code ignored;
+    fs::remove(written, ignored);
+    std::wstring line = wide(tool) + L" -window root \"" + wide(picture) + L"\"";
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
-    if (::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                         &startup, &process)) {
-        ::WaitForSingleObject(process.hProcess, 30000);
-        ::CloseHandle(process.hProcess);
-        ::CloseHandle(process.hThread);
+    if (!::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                          &startup, &process)) {
+        return;
     }
+    ::CloseHandle(process.hProcess);
+    ::CloseHandle(process.hThread);
+    // The tool is a program of the host, whose end Wine does not tell: the picture is
+    // taken when its file has stopped growing.
+    std::uintmax_t size = 0;
+    waitUntil([&] {
+        const std::uintmax_t before = size;
+        size = fs::exists(written) ? fs::file_size(written, ignored) : 0;
+        std::this_thread::sleep_for(200ms);
+        return size > 0 && size == before;
+    });
 }
 
 } // namespace pupdate::testing

@@ -70,5 +70,7 @@ RECT placeOf(HWND control);
 // Under scripts/screenshot.sh --windows: a picture of the screen at this moment, named
 // `name`.png; nothing otherwise.
 void capture(const char* name);
+// True under scripts/screenshot.sh --windows.
+bool capturing();
 
 } // namespace pupdate::testing
