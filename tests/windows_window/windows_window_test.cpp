@@ -35,6 +35,16 @@ LRESULT ask(HWND control, UINT message, WPARAM wParam = 0) {
     return static_cast<LRESULT>(result);
 }
 
+// In the middle of the screen's work area, to the pixel.
+bool centred(HWND window) {
+    RECT frame{};
+    RECT area{};
+    ::GetWindowRect(window, &frame);
+    ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
+    return std::abs(frame.left + frame.right - area.left - area.right) <= 1 &&
+           std::abs(frame.top + frame.bottom - area.top - area.bottom) <= 1;
+}
+
 bool contains(const Strings& texts, const std::string& part) {
     return std::any_of(texts.begin(), texts.end(), [&](const std::string& text) {
         return text.find(part) != std::string::npos;
@@ -85,6 +95,7 @@ TEST_F(WindowsWindowTest, UpgradeWindowLayoutPresetsChecksAndDeclinedConfirmatio
 
     EXPECT_EQ(clientSize(window).cx, 372);
     EXPECT_EQ(clientSize(window).cy, 165);
+    EXPECT_TRUE(centred(window));
     const std::pair<int, std::array<long, 4>> places[] = {
         {E_type, {85, 19, 170, 40}},        {E_Position, {246, 19, 331, 40}},
         {Button1, {334, 19, 351, 39}},      {E_Server, {86, 52, 171, 73}},
@@ -188,6 +199,7 @@ TEST_F(WindowsWindowTest, RunShowsTheProgressWindowAndFinishesWithDetails) {
     }));
     EXPECT_EQ(clientSize(progress).cx, 434);
     EXPECT_EQ(clientSize(progress).cy, 55);
+    EXPECT_TRUE(centred(progress));
     const auto style = ::GetWindowLongPtrW(progress, GWL_STYLE);
     EXPECT_EQ(style & (WS_CAPTION | WS_THICKFRAME | WS_BORDER), 0);
     EXPECT_NE(::GetWindowLongPtrW(progress, GWL_EXSTYLE) & WS_EX_TOPMOST, 0);
