@@ -173,7 +173,7 @@ TEST_F(WindowsWindowTest, UpgradeWindowLayoutPresetsChecksAndDeclinedConfirmatio
 TEST_F(WindowsWindowTest, RunShowsTheProgressWindowAndFinishesWithDetails) {
     // Statements slow enough to watch the progress window (and to take its picture), one
     // of them failing.
-    const int rows = capturing() ? 300000 : 30000;
+    const int rows = capturing() ? 300000 : 100000;
     const std::string slow = "insert into t select value from (with recursive c(value) as "
                              "(select 1 union all select value + 1 from c limit " +
                              std::to_string(rows) + ") select value from c)\r\n";
