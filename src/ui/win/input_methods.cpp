@@ -1,6 +1,9 @@
 #include "input_methods.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cwchar>
+#include <iterator>
 
 namespace pupdate::win {
 

@@ -3,6 +3,7 @@
 #include "upgrade_run.h"
 #include "wide_text.h"
 
+#include <algorithm>
 #include <commctrl.h>
 #include <cstdlib>
 #include <cxxabi.h>
