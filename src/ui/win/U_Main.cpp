@@ -23,8 +23,8 @@ constexpr int kStatusPanelWidth = 50;
 constexpr int kTypeListHeight = 80; // the drop-down part of E_type below its field
 constexpr int kStatusTipWidth = 420;
 
-// A dialog places every control in its own client area; GroupBox1 and GroupBox2 frame
-// the controls that the design places inside them.
+// A dialog places every control in its own client area; the controls framed by GroupBox1
+// and GroupBox2 are placed from the frame's corner.
 constexpr int kBox1Left = 8;
 constexpr int kBox1Top = 1;
 constexpr int kBox2Left = 8;

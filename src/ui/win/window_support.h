@@ -14,7 +14,7 @@ void registerDialogClass(const wchar_t* name);
 // The module that holds the dialog templates: the program itself.
 HINSTANCE resourceModule();
 
-// The window font as a Chinese Windows gives it for the design's font names: 宋体
+// The window font as a Chinese Windows gives it for the windows' font names: 宋体
 // (SimSun) in GB2312, `pixelHeight` pixels high. Made once per height and kept.
 HFONT chineseFont(int pixelHeight);
 
