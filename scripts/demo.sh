@@ -3,18 +3,30 @@
 # update package around it, and runs the upgrade unattended in the console against a
 # SQLite database reached through the SQLite3 ODBC driver, answering Yes.
 #
-#   scripts/demo.sh [--windows]
+#   scripts/demo.sh [--windows [--window]]
 #
-# --windows: the same with the Windows program, P_Update.exe, cross-built and run under
-# Wine (build-windows' prefix); Wine's odbc32 hands its ODBC calls to this machine's
+# --windows: the same with the Windows console program, P_Update.com, cross-built and run
+# under Wine (build-windows' prefix); Wine's odbc32 hands its ODBC calls to this machine's
 # unixODBC and SQLite3 driver, and it is given the installation folder by its Windows name.
+# --windows --window: the window program, P_Update.exe, on the display in DISPLAY instead,
+# started with the installation folder only, so that the operator drives the upgrade
+# window: "..." puts the demo's installation folder in, then 确定 and 是.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 windows=""
+window=""
 if [ "${1:-}" = "--windows" ]; then
     windows=1
+    if [ "${2:-}" = "--window" ]; then
+        window=1
+        if [ -z "${DISPLAY:-}" ]; then
+            echo "demo.sh --windows --window: no display (DISPLAY) to show the window on" >&2
+            exit 1
+        fi
+    fi
     "$root/scripts/build-windows.sh"
-    program="$root/build-windows/P_Update.exe"
+    program="$root/build-windows/P_Update.com"
+    [ -z "$window" ] || program="$root/build-windows/P_Update.exe"
     wine="$root/build-windows/wine-run"
 else
     "$root/scripts/build.sh"
@@ -69,8 +81,15 @@ if [ -n "$windows" ]; then
     "$wine" --start-server
     trap '"$wine" --stop-server' EXIT
     install="$("$wine" winepath -w "$demo/install" | tr -d '\r')"
-    echo "== wine P_Update.exe \"$install\" zeltinfo   (answering Y)"
-    echo Y | P_UPDATE_UI=console "$wine" "$package/P_Update.exe" "$install" zeltinfo
+    if [ -n "$window" ]; then
+        # Wine's own texts Chinese too (是(Y)/否(N)).
+        export P_UPDATE_WINE_LOCALE=zh_CN.UTF-8
+        echo "== wine P_Update.exe \"$install\"   (press ... for the installation folder, then 确定 and 是)"
+        "$wine" "$package/P_Update.exe" "$install"
+    else
+        echo "== wine P_Update.com \"$install\" zeltinfo   (answering Y)"
+        echo Y | P_UPDATE_UI=console "$wine" "$package/P_Update.com" "$install" zeltinfo
+    fi
     status=$?
 else
     echo "== P_Update \"$demo/install\" zeltinfo   (answering Y)"

@@ -1,64 +1,61 @@
 #!/usr/bin/env bash
-# Shows the upgrade window on a private Xvfb display, under the Openbox window manager
-# when it is installed, and writes PNG pictures of it.
+# Shows the windows on a private Xvfb display under the Openbox window manager
+# (scripts/x-display.sh) and writes PNG pictures of them.
 #   scripts/screenshot.sh [--all] [output folder]
-# --all adds a progress window, the commit window while the commit holds the thread and
-# the screen after it went, the outcome box with its details opened, the status after a
-# refused connection with its tool tip, the confirmation box, the general error report
-# and the folder dialog. The build folder is P_UPDATE_BUILD (default: build).
+#   scripts/screenshot.sh --windows [output folder]
+# The Qt upgrade window; --all adds a progress window, the commit window while the commit
+# holds the thread and the screen after it went, the outcome box with its details opened,
+# the status after a refused connection with its tool tip, the confirmation box, the
+# general error report and the folder dialog. The build folder is P_UPDATE_BUILD (default:
+# build).
+# --windows: the Windows window program, P_Update.exe, under Wine in a zh_CN.UTF-8 locale,
+# driven through its scenarios by the Windows window tests, which take a picture of the
+# screen (`import -window root`) in each state: windows_*.png.
 set -euo pipefail
 
 root="$(cd "$(dirname "$0")/.." && pwd)"
 all=""
-if [ "${1:-}" = "--all" ]; then
+windows=""
+case "${1:-}" in
+--all)
   all="--all"
   shift
-fi
-out="${1:-$root/screenshots}"
-build="${P_UPDATE_BUILD:-$root/build}"
-mkdir -p "$out"
+  ;;
+--windows)
+  windows=1
+  shift
+  ;;
+esac
+out="$(mkdir -p "${1:-$root/screenshots}" && cd "${1:-$root/screenshots}" && pwd)"
+. "$root/scripts/x-display.sh"
 
+if [ -n "$windows" ]; then
+  "$root/scripts/build-windows.sh" >/dev/null
+  wine="$root/build-windows/wine-run"
+  export WINEPREFIX="$root/build-windows/wine-prefix"
+  export P_UPDATE_WINE_LOCALE=zh_CN.UTF-8
+  stop() {
+    "$wine" --stop-server
+    stop_x_display
+  }
+  trap stop EXIT
+  # Up before the wineserver: Wine's desktop draws on the display of its first program.
+  start_x_display
+  "$wine" --start-server
+  P_UPDATE_SCREENSHOTS="$out" \
+    P_UPDATE_SCREENSHOT_TOOL="$("$wine" winepath -w "$(command -v import)" | tr -d '\r')" \
+    "$wine" "$root/build-windows/tests/windows_window/windows_window_tests.exe"
+  ls "$out"/windows_*.png
+  exit 0
+fi
+
+build="${P_UPDATE_BUILD:-$root/build}"
 if [ ! -f "$build/build.ninja" ]; then
   cmake -S "$root" -B "$build" -G Ninja >/dev/null
 fi
 cmake --build "$build" --target pupdate_screenshots -j2 >/dev/null
 tool="$build/src/ui/pupdate_screenshots"
 
-# A free display number, from 90 up.
-display=90
-while [ -e "/tmp/.X11-unix/X$display" ] || [ -e "/tmp/.X$display-lock" ]; do
-  display=$((display + 1))
-done
-
-Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb_pid=$!
-wm_pid=""
-ready="$(mktemp -u)"
-stop() {
-  [ -z "$wm_pid" ] || kill "$wm_pid" 2>/dev/null || true
-  kill "$xvfb_pid" 2>/dev/null || true
-  wait 2>/dev/null || true
-  rm -f "$ready"
-}
-trap stop EXIT
-
-# Wait until the server accepts clients.
-for _ in $(seq 1 100); do
-  [ -e "/tmp/.X11-unix/X$display" ] && break
-  sleep 0.1
-done
-
-# A window manager frames, stacks and maps the windows as on an operator's desktop;
-# Openbox runs the given command once it manages the screen.
-if command -v openbox >/dev/null; then
-  DISPLAY=":$display" openbox --sm-disable --startup "touch $ready" >/dev/null 2>&1 &
-  wm_pid=$!
-  for _ in $(seq 1 100); do
-    [ -e "$ready" ] && break
-    sleep 0.1
-  done
-else
-  echo "openbox is not installed: pictures without a window manager" >&2
-fi
-
-DISPLAY=":$display" QT_QPA_PLATFORM=xcb "$tool" "$out" $all
+trap stop_x_display EXIT
+start_x_display
+QT_QPA_PLATFORM=xcb "$tool" "$out" $all

@@ -237,7 +237,8 @@ ConsoleStreams standardConsole() {
 }
 
 bool graphicalDisplay() {
-    // This build has no window front end: every run is a console run.
+    // The console program, P_Update.com, shows no window: every run is a console run. The
+    // window program is P_Update.exe.
     return false;
 }
 

@@ -1,0 +1,92 @@
+#pragma once
+// The progress window: one line of text over a bar, borderless and on top, shown while a
+// script runs or the transaction commits. The engine blocks the window thread while it
+// works, so the window is painted on request instead of by the message loop.
+
+#include "person.h"
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <windows.h>
+
+namespace pupdate::win {
+
+class TprogressBarF {
+public:
+    // Created hidden, without an owner, centred on the screen.
+    TprogressBarF();
+    ~TprogressBarF();
+    TprogressBarF(const TprogressBarF&) = delete;
+    TprogressBarF& operator=(const TprogressBarF&) = delete;
+
+    // Posts a request to minimise the window; it takes effect when messages are next
+    // dispatched (in practice at the next message box).
+    void FormShow();
+    // Shows the window (FormShow runs) and paints it at once.
+    void show();
+    // Hides the window and paints at once what it uncovered of this thread's windows.
+    void hide();
+
+    HWND handle() const { return m_window; }
+    HWND label() const;
+    HWND bar() const;
+
+private:
+    static INT_PTR CALLBACK dialogProcedure(HWND window, UINT message, WPARAM wParam,
+                                            LPARAM lParam);
+    HWND m_window = nullptr;
+};
+
+// The engine's progress indication in a TprogressBarF: shown and painted when created;
+// hidden by close() or when released, with what it covered painted again.
+class ProgressWindow : public Progress {
+public:
+    ProgressWindow();
+    ~ProgressWindow() override;
+    ProgressWindow(const ProgressWindow&) = delete;
+    ProgressWindow& operator=(const ProgressWindow&) = delete;
+
+    void setText(const std::string& text) override;
+    void setMaximum(std::int64_t maximum) override;
+    // Positions outside 0..maximum are held at the nearest end, as the bar draws them.
+    // The bar takes the position when it is next painted (or the window closed).
+    void setPosition(std::int64_t position) override;
+    void setBarVisible(bool visible) override;
+    // Paints the window at once, but only when what it would draw differs from what was
+    // last painted. A change of the text or of the bar's visibility is painted at once;
+    // the bar alone at most kBarPaintsPerSecond times a second, except that a jump of an
+    // eighth of its width or more, and its first and last positions, are painted at once.
+    // Each paint also answers the calls that other programs are waiting on (a screen
+    // reader asking for the text), so that the window does not count as hung.
+    void repaint() override;
+    // Hides the window; what it covered is painted again.
+    void close() override;
+
+    static constexpr int kBarPaintsPerSecond = 30;
+
+    TprogressBarF& form() { return *m_form; }
+
+private:
+    int toBarUnits(std::int64_t value) const;
+    int filledPixels() const;
+    bool barPaintDue() const;
+    void tellBarPosition();
+
+    std::unique_ptr<TprogressBarF> m_form;
+    int m_barWidth = 0;
+    std::int64_t m_maximum = 0;
+    std::int64_t m_position = 0;
+    int m_barPixels = -1;      // filled width at the position
+    int m_paintedPixels = -1;  // filled width when the window was last painted
+    int m_checkedPixels = -1;  // filled width last asked whether a paint was due
+    bool m_textChanged = true; // text or bar visibility changed since the last paint
+    std::chrono::steady_clock::time_point m_lastPaint{};
+};
+
+// Handles the calls that other threads and programs have sent to this thread's windows
+// and lets the window system deliver its news (the parts of a window to draw again),
+// without taking any posted message or input from the queue.
+void answerWaitingCalls();
+
+} // namespace pupdate::win
