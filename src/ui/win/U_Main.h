@@ -4,7 +4,7 @@
 // person-facing side of the upgrade run (message boxes owned by the window, progress
 // windows, the status bar).
 
-#include "command_line.h"
+#include "run_settings.h"
 #include "input_methods.h"
 #include "paths.h"
 #include "person.h"
