@@ -61,6 +61,20 @@ RunOutcome UpgradeRun::Bt_OkClick() {
         return RunOutcome::ConnectionFailed;
     }
     bool listNotFound = false;
+    if (!readUpdateFiles(listNotFound)) {
+        return RunOutcome::PackageRejected;
+    }
+    const RunOutcome outcome = confirmAndUpgrade(listNotFound);
+    m_person.closeWindow();
+    if (interruptionRequested()) {
+        // Rolled back and logged: where the system ends the process soon after a request,
+        // it need not wait any longer.
+        interruptionAnswered();
+    }
+    return outcome;
+}
+
+bool UpgradeRun::readUpdateFiles(bool& listNotFound) {
     try {
         UpdateListSetting setting = readUpdateList(m_programFolder);
         m_updateFiles = std::move(setting.list);
@@ -71,65 +85,55 @@ RunOutcome UpgradeRun::Bt_OkClick() {
             m_log.records().addNote(text::kListNotFoundNote);
             listNotFound = true;
         }
+        return true;
     } catch (const PackageError& error) {
         // Nothing has been asked or changed yet: tell why and end the run.
         takeFailurePath(error.what());
-        return RunOutcome::PackageRejected;
+        return false;
     }
+}
 
-    RunOutcome outcome = RunOutcome::Completed;
+RunOutcome UpgradeRun::confirmAndUpgrade(bool listNotFound) {
+    // Asked to stop before or while the question was open: the answer does not count.
+    if (interruptionRequested() || !m_person.confirm(text::kConfirmClosed)) {
+        return interruptionRequested() ? answerInterruption("没有复制文件，也没有执行脚本")
+                                       : RunOutcome::Declined;
+    }
+    // Each folder is looked up afresh: the package folder is the operator's, not ours.
     std::filesystem::path folder;
-    const auto confirmed = [this] {
-        // Asked to stop before or while the question was open: the answer does not count.
-        return !interruptionRequested() && m_person.confirm(text::kConfirmClosed);
-    };
-    if (!confirmed()) {
-        outcome = interruptionRequested() ? answerInterruption("没有复制文件，也没有执行脚本")
-                                          : RunOutcome::Declined;
-    } else if (!m_paths.findFolder(m_programFolder, kProgramFilesFolder, folder) &&
-               !m_paths.findFolder(m_programFolder, kScriptFolder, folder)) {
+    const bool copies = m_paths.findFolder(m_programFolder, kProgramFilesFolder, folder);
+    const bool hasScripts = m_paths.findFolder(m_programFolder, kScriptFolder, folder);
+    if (!copies && !hasScripts) {
         m_person.inform(text::kNoPackage);
-        outcome = RunOutcome::NoPackage;
-    } else {
-        // Each folder is looked up afresh: the package folder is the operator's, not ours.
-        const bool copies = m_paths.findFolder(m_programFolder, kProgramFilesFolder, folder);
-        const bool appliesScripts = m_paths.findFolder(m_programFolder, kScriptFolder, folder) &&
-                                    !trimBlanks(m_updateFiles).empty();
-        // Nothing is copied or begun for a package that cannot succeed.
-        if (!CheckUpdatePackage(copies, appliesScripts)) {
-            outcome = RunOutcome::WalkFailed;
-        } else if (interruptionRequested()) {
-            outcome = answerInterruption("没有复制文件，也没有执行脚本");
-        } else {
-            bool copied = true;
-            if (copies) {
-                copied = copyProgramFilesOrFail();
-            }
-            if (!copied) {
-                outcome = RunOutcome::WalkFailed;
-            } else if (interruptionRequested()) {
-                // The copy stops early when asked to: some files may not have been copied.
-                outcome = answerInterruption(copies ? "程序文件可能没有全部复制，没有执行脚本"
-                                                    : "没有执行脚本");
-            } else if (appliesScripts && !ApplyUpdateList()) {
-                outcome = m_interrupted ? RunOutcome::Interrupted : RunOutcome::WalkFailed;
-            } else if (listNotFound) {
-                m_person.inform(text::kScriptsNotRun, m_log.records().details());
-            } else if (!appliesScripts && m_log.records().errors() > 0) {
-                // A package that only copies has no outcome message of its own; what could
-                // not be copied is told all the same.
-                m_person.inform(text::copyFailures(m_log.records().errors()),
-                                m_log.records().details());
-            }
-        }
+        return RunOutcome::NoPackage;
     }
-    m_person.closeWindow();
+    const bool appliesScripts = hasScripts && !trimBlanks(m_updateFiles).empty();
+    // Nothing is copied or begun for a package that cannot succeed.
+    if (!CheckUpdatePackage(copies, appliesScripts)) {
+        return RunOutcome::WalkFailed;
+    }
     if (interruptionRequested()) {
-        // Rolled back and logged: where the system ends the process soon after a request,
-        // it need not wait any longer.
-        interruptionAnswered();
+        return answerInterruption("没有复制文件，也没有执行脚本");
     }
-    return outcome;
+    if (copies && !copyProgramFilesOrFail()) {
+        return RunOutcome::WalkFailed;
+    }
+    if (interruptionRequested()) {
+        // The copy stops early when asked to: some files may not have been copied.
+        return answerInterruption(copies ? "程序文件可能没有全部复制，没有执行脚本"
+                                         : "没有执行脚本");
+    }
+    if (appliesScripts && !ApplyUpdateList()) {
+        return m_interrupted ? RunOutcome::Interrupted : RunOutcome::WalkFailed;
+    }
+    if (listNotFound) {
+        m_person.inform(text::kScriptsNotRun, records().details());
+    } else if (!appliesScripts && records().errors() > 0) {
+        // A package that only copies has no outcome message of its own; what could not
+        // be copied is told all the same.
+        m_person.inform(text::copyFailures(records().errors()), records().details());
+    }
+    return RunOutcome::Completed;
 }
 
 RunOutcome UpgradeRun::answerInterruption(const std::string& where) {

@@ -92,6 +92,12 @@ public:
     odbc::Connection& ADOCONN1() { return m_connections.ADOCONN1(); }
 
 private:
+    // Reads the update list from Update.ini into UpdateFiles; `listNotFound` when the file
+    // holds text but no list. A package that cannot be read takes the failure path: false.
+    bool readUpdateFiles(bool& listNotFound);
+    // After the connection: the operator's confirmation, then the check of the whole
+    // package, the copy and the walk, each only when the one before let the run go on.
+    RunOutcome confirmAndUpgrade(bool listNotFound);
     // The failure path: the reason logged, `message` shown ("升级处理失败！"), roll-back
     // of what is open, the window closed. A log that cannot be written is told in the
     // message's account, not raised.
