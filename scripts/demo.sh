@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# The program's main job on an embedded database: builds P_Update, lays out a sample
-# update package around it, and runs the upgrade unattended in the console against a
-# SQLite database reached through the SQLite3 ODBC driver, answering Yes.
+# The program's main job on an embedded database: builds P_Update (only the program, not
+# the tests), lays out a sample update package around it, and runs the upgrade unattended
+# in the console against a SQLite database reached through the SQLite3 ODBC driver,
+# answering Yes.
 #
 #   scripts/demo.sh [--windows [--window]]
 #
@@ -24,12 +25,17 @@ if [ "${1:-}" = "--windows" ]; then
             exit 1
         fi
     fi
-    "$root/scripts/build-windows.sh"
-    program="$root/build-windows/P_Update.com"
-    [ -z "$window" ] || program="$root/build-windows/P_Update.exe"
+    # Only the program the demo runs is built, not the test programs.
+    if [ -n "$window" ]; then
+        "$root/scripts/build-windows.sh" P_Update_window
+        program="$root/build-windows/P_Update.exe"
+    else
+        "$root/scripts/build-windows.sh" P_Update
+        program="$root/build-windows/P_Update.com"
+    fi
     wine="$root/build-windows/wine-run"
 else
-    "$root/scripts/build.sh"
+    "$root/scripts/build.sh" P_Update
     program="$root/build/P_Update"
 fi
 

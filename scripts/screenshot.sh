@@ -54,7 +54,7 @@ if [ ! -f "$build/build.ninja" ]; then
   cmake -S "$root" -B "$build" -G Ninja >/dev/null
 fi
 cmake --build "$build" --target pupdate_screenshots -j2 >/dev/null
-tool="$build/src/ui/pupdate_screenshots"
+tool="$build/tools/screenshots/pupdate_screenshots"
 
 trap stop_x_display EXIT
 start_x_display

@@ -3,14 +3,11 @@
 
 #include "command_line.h"
 
+#include "text.h"
+
 namespace pupdate {
 
 namespace {
-
-bool isBlank(char c) {
-    const auto byte = static_cast<unsigned char>(c);
-    return byte >= 0x01 && byte <= 0x20;
-}
 
 // Bytes of the character at `pos`: a GBK lead byte takes its second byte with it, so that
 // a second byte is never examined on its own.

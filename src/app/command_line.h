@@ -1,23 +1,15 @@
 #pragma once
-// The two positional arguments: installation folder and database name.
+// The command line read into its two positional arguments, installation folder and
+// database name (CommandLine, run_settings.h).
 
 #include "code_page.h"
+#include "run_settings.h"
 
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace pupdate {
-
-struct CommandLine {
-    std::string installFolder; // argument 1
-    std::string database;      // argument 2
-    bool hasInstallFolder = false;
-    bool hasDatabase = false;
-
-    // Both arguments present: the run starts at once without showing the window.
-    bool unattended() const { return hasInstallFolder && hasDatabase; }
-};
 
 // Splits a raw command line (program name first) the way the Windows start-up code
 // does: blanks are bytes 0x01-0x20 outside double quotes, a double quote toggles quoting

@@ -1,8 +1,6 @@
 #include "connections.h"
 
-#include "ascii_case.h"
-#include "update_package.h"
-#include "upgrade_run.h"
+#include "text.h"
 
 #include <cstdlib>
 #include <optional>
@@ -12,11 +10,6 @@
 namespace pupdate {
 
 namespace {
-
-bool isBlank(char c) {
-    const auto byte = static_cast<unsigned char>(c);
-    return byte >= 0x01 && byte <= 0x20;
-}
 
 // The value of a key in an ADO-style connection string: pairs split at ';', key and
 // value at the first '=', blanks around both ignored as the provider ignores them (the
@@ -97,7 +90,7 @@ std::string odbcTemplate() {
     if (fromEnvironment != nullptr && *fromEnvironment != '\0') {
         return fromEnvironment;
     }
-    return std::string(kDefaultOdbcTemplate);
+    return std::string(defaultOdbcTemplate());
 }
 
 std::string toOdbcConnectionString(std::string_view connStr, std::string_view odbcTemplate) {
@@ -140,85 +133,25 @@ std::string toOdbcConnectionString(std::string_view connStr, std::string_view od
     return result;
 }
 
-bool UpgradeRun::OpenDatabase() {
-    m_connStr.clear();
-    m_connStr = buildConnStr(m_settings.server, m_settings.database);
-    const std::string odbcConnectionString = toOdbcConnectionString(m_connStr, m_odbcTemplate);
+void Connections::open(std::string_view server, std::string_view database,
+                       std::string_view odbcTemplate) {
+    m_connStr = buildConnStr(server, database);
+    const std::string odbcConnectionString = toOdbcConnectionString(m_connStr, odbcTemplate);
     m_openedDatabase.clear();
-    try {
-        m_adoconn.close();
-        // A name holding ';' would connect to what comes before it while the rest of the
-        // run used the whole name: refused like any connection that cannot be made.
-        if (!attributesAreWellFormed(m_connStr)) {
-            throw std::invalid_argument("connection string attribute without a value");
-        }
-        m_adoconn.open(odbcConnectionString);
-        m_adoconn1.close();
-        m_adoconn1.open(odbcConnectionString);
-    } catch (const std::exception& error) {
-        // An unreachable server, a missing database or a refused login: the run stops
-        // without a message box and without a log entry; the status says why.
-        m_person.setStatus(connectionFailureStatus(error), error.what());
-        return false;
+    m_adoconn.close();
+    // A name holding ';' would connect to what comes before it while the rest of the
+    // run used the whole name: refused like any connection that cannot be made.
+    if (!attributesAreWellFormed(m_connStr)) {
+        throw std::invalid_argument("connection string attribute without a value");
     }
+    m_adoconn.open(odbcConnectionString);
+    m_adoconn1.close();
+    m_adoconn1.open(odbcConnectionString);
     m_openedDatabase = connStrValue(m_connStr, "Initial Catalog");
-    // Only proves that this is a database of the application; the value is not used.
+}
+
+void Connections::probeVersion() {
     m_adoconn.queryFirstRow(std::string(kVersionProbe));
-    return true;
-}
-
-void TransactionProof::begin(odbc::Connection& connection) {
-    const std::string dbms = connection.dbmsName();
-    m_transactionNumber.clear();
-    if (dbms.find("SQL Server") != std::string::npos) {
-        m_database = Database::SqlServer;
-    } else if (dbms.find("PostgreSQL") != std::string::npos) {
-        m_database = Database::PostgreSql;
-        const auto row = connection.queryFirstRow("select txid_current()");
-        if (row && !row->empty() && (*row)[0]) {
-            m_transactionNumber = *(*row)[0];
-        }
-    } else if (dbms.find("SQLite") != std::string::npos) {
-        m_database = Database::Sqlite;
-    } else {
-        m_database = Database::Other;
-    }
-}
-
-bool TransactionProof::holds(odbc::Connection& connection) const {
-    try {
-        switch (m_database) {
-        // The one row is read to the end of the result, so that the question is one round
-        // trip: a result closed early costs SQL Server's drivers a cancel and its answer.
-        case Database::SqlServer: {
-            // 1: active and committable; 0: gone; -1: doomed, only a roll-back is left.
-            const auto rows = connection.queryAll("SELECT XACT_STATE()");
-            return rows.size() == 1 && !rows[0].empty() && rows[0][0] && *rows[0][0] == "1";
-        }
-        case Database::PostgreSql: {
-            // An aborted transaction refuses the question; one rolled back by the driver
-            // has been followed by a new one with another number.
-            const auto rows = connection.queryAll("select txid_current()");
-            return rows.size() == 1 && !rows[0].empty() && rows[0][0] &&
-                   *rows[0][0] == m_transactionNumber && !m_transactionNumber.empty();
-        }
-        case Database::Sqlite:
-            // Inside a transaction SQLite refuses to begin one. If it begins, the walk's
-            // transaction is gone; the one just begun ends with the walk's roll-back.
-            try {
-                connection.execute("BEGIN");
-            } catch (const odbc::OdbcError& error) {
-                return std::string_view(error.what()).find("within a transaction") !=
-                       std::string_view::npos;
-            }
-            return false;
-        case Database::Other:
-            return true;
-        }
-    } catch (const odbc::OdbcError&) {
-        return false;
-    }
-    return true;
 }
 
 } // namespace pupdate

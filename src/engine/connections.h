@@ -1,5 +1,7 @@
 #pragma once
-// The run's connection string and its mapping onto an ODBC connection string.
+// The run's two database connections: the connection string the run keeps (ConnStr),
+// its mapping onto an ODBC connection string, and both connections opened with it and
+// proven to reach a database of the application.
 
 #include "odbc.h"
 
@@ -11,16 +13,10 @@ namespace pupdate {
 inline constexpr std::string_view kLoginUser = "zelt2002";
 inline constexpr std::string_view kLoginPassword = "kp4719";
 inline constexpr std::string_view kVersionProbe = "select verdate from gs_ver";
+
 // ODBC connection string template used when P_UPDATE_ODBC is not set: the SQL Server
-// driver that every Windows has, and FreeTDS elsewhere.
-#ifdef _WIN32
-inline constexpr std::string_view kDefaultOdbcTemplate =
-    "Driver={SQL Server};Server=%SERVER%;Database=%DATABASE%;UID=%USER%;PWD=%PASSWORD%";
-#else
-inline constexpr std::string_view kDefaultOdbcTemplate =
-    "Driver={FreeTDS};Server=%SERVER%;Database=%DATABASE%;UID=%USER%;PWD=%PASSWORD%;"
-    "ClientCharset=UTF-8";
-#endif
+// driver that every Windows has, and FreeTDS elsewhere (default_template_<platform>.cpp).
+std::string_view defaultOdbcTemplate();
 
 // The connection string kept in ConnStr, built from the trimmed server and database names.
 std::string buildConnStr(std::string_view server, std::string_view database);
@@ -41,23 +37,31 @@ std::string connStrValue(std::string_view connStr, std::string_view key);
 // '{', '}', '=' or edge blanks is put in braces with '}' doubled.
 std::string toOdbcConnectionString(std::string_view connStr, std::string_view odbcTemplate);
 
-// Proves, after a statement of the walk failed, that the transaction the walk began is
-// still open and sound, so that no later statement runs on its own. What can be proven
-// depends on the database: SQL Server's XACT_STATE(), PostgreSQL's transaction number
-// (read when the walk begins; a roll-back or an aborted transaction changes it or refuses
-// the question), and SQLite's refusal to begin a transaction inside one. Of any other
-// database nothing is asked.
-class TransactionProof {
+// ADOCONN, which carries the run's transaction, and ADOCONN1, which calls the server for
+// server-side scripts outside it, opened on one connection string.
+class Connections {
 public:
-    // Right after the walk has begun its transaction on `connection`.
-    void begin(odbc::Connection& connection);
-    // False when the database has ended, rolled back or doomed that transaction.
-    bool holds(odbc::Connection& connection) const;
+    // Builds ConnStr from the server and database names, then opens both connections
+    // afresh with the template filled from it. Raises what stopped it: a name that would
+    // add attributes to the connection string, or the driver's refusal (an unreachable
+    // server, a missing database, a refused login), the first connection then perhaps open.
+    void open(std::string_view server, std::string_view database, std::string_view odbcTemplate);
+    // Reads the version table on ADOCONN: only proves that this is a database of the
+    // application (the value is not used); raises when it is not.
+    void probeVersion();
+
+    const std::string& ConnStr() const { return m_connStr; }
+    // The database name both connections were opened with (not the field, which may
+    // say more); empty until they are.
+    const std::string& openedDatabase() const { return m_openedDatabase; }
+    odbc::Connection& ADOCONN() { return m_adoconn; }
+    odbc::Connection& ADOCONN1() { return m_adoconn1; }
 
 private:
-    enum class Database { SqlServer, PostgreSql, Sqlite, Other };
-    Database m_database = Database::Other;
-    std::string m_transactionNumber;
+    std::string m_connStr;
+    std::string m_openedDatabase;
+    odbc::Connection m_adoconn;
+    odbc::Connection m_adoconn1;
 };
 
 } // namespace pupdate

@@ -6,8 +6,11 @@
 // temporary one) are in program_copy.cpp; the calls of one platform are in
 // file_tree_<platform>.cpp. Names are UTF-8. Errors are the system's, as error codes.
 
+#include "system_handle.h"
+
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -16,34 +19,7 @@ namespace pupdate::filetree {
 
 // An open handle of the platform (a descriptor on POSIX, a HANDLE on Windows), closed
 // when it goes.
-class Handle {
-public:
-    using Native = std::intptr_t;
-    Handle() = default;
-    explicit Handle(Native native) : m_native(native) {}
-    ~Handle() { reset(); }
-    Handle(Handle&& other) noexcept : m_native(other.m_native) { other.m_native = kNone; }
-    Handle& operator=(Handle&& other) noexcept {
-        if (this != &other) {
-            reset();
-            m_native = other.m_native;
-            other.m_native = kNone;
-        }
-        return *this;
-    }
-    Handle(const Handle&) = delete;
-    Handle& operator=(const Handle&) = delete;
-
-    Native native() const { return m_native; }
-    bool isOpen() const { return m_native != kNone; }
-    // Closes it now; false when the close reported an error (a late write error).
-    bool close(std::error_code& error);
-    void reset();
-
-private:
-    static constexpr Native kNone = -1;
-    Native m_native = kNone;
-};
+using Handle = SystemHandle;
 
 // A file or folder as the system knows it, whatever the path it was reached by.
 struct Identity {
@@ -116,18 +92,19 @@ public:
     // from anything but a regular file: a named pipe, a socket or a device is refused
     // with errc::not_supported.
     static SourceFile open(const Folder& folder, const std::string& name, std::error_code& error);
+    SourceFile();
+    ~SourceFile();
+    SourceFile(SourceFile&&) noexcept;
+    SourceFile& operator=(SourceFile&&) noexcept;
     bool isOpen() const { return m_handle.isOpen(); }
 
 private:
     friend class NewFile;
+    // What the system reported when the file was opened: its size, its rights and its
+    // times, as the platform gives them (file_tree_<platform>.cpp).
+    struct Status;
     Handle m_handle;
-    // What the system reported when the file was opened: its size, its permission bits
-    // (its attributes on Windows) and its access and modification times (seconds and
-    // nanoseconds; on Windows a FILETIME in the first of the two).
-    std::uint64_t m_size = 0;
-    std::uint32_t m_permissions = 0;
-    std::int64_t m_accessTime[2] = {0, 0};
-    std::int64_t m_modificationTime[2] = {0, 0};
+    std::unique_ptr<Status> m_status;
 };
 
 // A file made afresh under a name nothing else uses, filled from a source file.
@@ -149,11 +126,17 @@ public:
     bool fill(const SourceFile& source, std::error_code& error);
     // Closes it; a write error the system reports only now shows here.
     bool close(std::error_code& error) { return m_handle.close(error); }
+    NewFile();
+    ~NewFile();
+    NewFile(NewFile&&) noexcept;
+    NewFile& operator=(NewFile&&) noexcept;
 
 private:
+    // What the platform gives the file once it is filled, beside the source's times
+    // (on Windows the attributes chosen when it was created); none on POSIX.
+    struct Finish;
     Handle m_handle;
-    // Windows only: the attributes given with the times, read-only last.
-    [[maybe_unused]] std::uint32_t m_attributes = 0;
+    std::unique_ptr<Finish> m_finish;
 };
 
 // The path of `path` with every link resolved, absolute; where its end does not exist,

@@ -116,25 +116,6 @@ bool copyBytes(int in, int out, std::uint64_t size) {
 
 } // namespace
 
-// ------------------------------------------------------------------------------ Handle
-
-bool Handle::close(std::error_code& error) {
-    const int fd = static_cast<int>(m_native);
-    m_native = kNone;
-    if (::close(fd) != 0) {
-        error = lastError();
-        return false;
-    }
-    return true;
-}
-
-void Handle::reset() {
-    if (m_native != kNone) {
-        ::close(static_cast<int>(m_native));
-        m_native = kNone;
-    }
-}
-
 // ------------------------------------------------------------------------------ Folder
 
 Folder Folder::open(const std::filesystem::path& path, std::error_code& error) {
@@ -261,6 +242,25 @@ void Folder::removeFile(const std::string& name) const {
 
 // -------------------------------------------------------------------------- SourceFile
 
+struct SourceFile::Status {
+    std::uint64_t size = 0;
+    mode_t permissions = 0; // the permission bits
+    timespec accessTime{};
+    timespec modificationTime{};
+};
+
+// Nothing beyond the source's times is given to a new file here.
+struct NewFile::Finish {};
+
+SourceFile::SourceFile() = default;
+SourceFile::~SourceFile() = default;
+SourceFile::SourceFile(SourceFile&&) noexcept = default;
+SourceFile& SourceFile::operator=(SourceFile&&) noexcept = default;
+NewFile::NewFile() = default;
+NewFile::~NewFile() = default;
+NewFile::NewFile(NewFile&&) noexcept = default;
+NewFile& NewFile::operator=(NewFile&&) noexcept = default;
+
 SourceFile SourceFile::open(const Folder& folder, const std::string& name, std::error_code& error) {
     SourceFile file;
     // O_NONBLOCK: a named pipe put in place of the file after the folder was listed
@@ -282,12 +282,9 @@ SourceFile SourceFile::open(const Folder& folder, const std::string& name, std::
         return file;
     }
     file.m_handle = std::move(handle);
-    file.m_size = static_cast<std::uint64_t>(status.st_size);
-    file.m_permissions = status.st_mode & 07777;
-    file.m_accessTime[0] = status.st_atim.tv_sec;
-    file.m_accessTime[1] = status.st_atim.tv_nsec;
-    file.m_modificationTime[0] = status.st_mtim.tv_sec;
-    file.m_modificationTime[1] = status.st_mtim.tv_nsec;
+    file.m_status =
+        std::make_unique<Status>(Status{static_cast<std::uint64_t>(status.st_size),
+                                        status.st_mode & 07777, status.st_atim, status.st_mtim});
     return file;
 }
 
@@ -307,7 +304,7 @@ NewFile NewFile::create(const Folder& folder, const std::string& name, const Sou
     // handed over to its old owner, or left with this process where that is not
     // permitted, would run the package's program with rights nobody gave it.
     const bool handedOver = keep && (old.st_uid != user || old.st_gid != group);
-    mode_t mode = keep ? old.st_mode & 07777 : source.m_permissions & 0777;
+    mode_t mode = keep ? old.st_mode & 07777 : source.m_status->permissions & 0777;
     if (handedOver) {
         mode &= ~static_cast<mode_t>(06000);
     }
@@ -334,16 +331,13 @@ NewFile NewFile::create(const Folder& folder, const std::string& name, const Sou
 
 bool NewFile::fill(const SourceFile& source, std::error_code& error) {
     const int out = fdOf(m_handle);
-    if (!copyBytes(fdOf(source.m_handle), out, source.m_size)) {
+    if (!copyBytes(fdOf(source.m_handle), out, source.m_status->size)) {
         error = lastError();
         return false;
     }
     // The source's times, as a copy by the platform's shell keeps them; a file system
     // that cannot set them is no reason to fail the copy.
-    const timespec times[2] = {
-        {static_cast<time_t>(source.m_accessTime[0]), static_cast<long>(source.m_accessTime[1])},
-        {static_cast<time_t>(source.m_modificationTime[0]),
-         static_cast<long>(source.m_modificationTime[1])}};
+    const timespec times[2] = {source.m_status->accessTime, source.m_status->modificationTime};
     ::futimens(out, times);
     return true;
 }

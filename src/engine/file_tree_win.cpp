@@ -156,25 +156,6 @@ PSECURITY_DESCRIPTOR ownAccessList(HANDLE file, PACL& list, bool& isProtected) {
 
 } // namespace
 
-// ------------------------------------------------------------------------------ Handle
-
-bool Handle::close(std::error_code& error) {
-    const HANDLE handle = reinterpret_cast<HANDLE>(m_native);
-    m_native = kNone;
-    if (!::CloseHandle(handle)) {
-        error = lastError();
-        return false;
-    }
-    return true;
-}
-
-void Handle::reset() {
-    if (m_native != kNone) {
-        ::CloseHandle(reinterpret_cast<HANDLE>(m_native));
-        m_native = kNone;
-    }
-}
-
 // ------------------------------------------------------------------------------ Folder
 
 Folder Folder::open(const fs::path& path, std::error_code& error) {
@@ -301,6 +282,27 @@ void Folder::removeFile(const std::string& name) const {
 
 // -------------------------------------------------------------------------- SourceFile
 
+struct SourceFile::Status {
+    std::uint64_t size = 0;
+    DWORD attributes = 0;        // those a copy keeps (kKeptAttributes)
+    std::int64_t accessTime = 0; // FILETIME
+    std::int64_t modificationTime = 0;
+};
+
+struct NewFile::Finish {
+    // The attributes given with the times, read-only last.
+    DWORD attributes = 0;
+};
+
+SourceFile::SourceFile() = default;
+SourceFile::~SourceFile() = default;
+SourceFile::SourceFile(SourceFile&&) noexcept = default;
+SourceFile& SourceFile::operator=(SourceFile&&) noexcept = default;
+NewFile::NewFile() = default;
+NewFile::~NewFile() = default;
+NewFile::NewFile(NewFile&&) noexcept = default;
+NewFile& NewFile::operator=(NewFile&&) noexcept = default;
+
 SourceFile SourceFile::open(const Folder& folder, const std::string& name, std::error_code& error) {
     SourceFile file;
     const std::wstring path = folder.m_path.native() + L'\\' + wide(name);
@@ -324,11 +326,10 @@ SourceFile SourceFile::open(const Folder& folder, const std::string& name, std::
         return file;
     }
     file.m_handle = std::move(held);
-    file.m_size =
-        (static_cast<std::uint64_t>(information.nFileSizeHigh) << 32) | information.nFileSizeLow;
-    file.m_permissions = information.dwFileAttributes & kKeptAttributes;
-    file.m_accessTime[0] = fileTime(information.ftLastAccessTime);
-    file.m_modificationTime[0] = fileTime(information.ftLastWriteTime);
+    file.m_status = std::make_unique<Status>(Status{
+        (static_cast<std::uint64_t>(information.nFileSizeHigh) << 32) | information.nFileSizeLow,
+        information.dwFileAttributes & kKeptAttributes, fileTime(information.ftLastAccessTime),
+        fileTime(information.ftLastWriteTime)});
     return file;
 }
 
@@ -337,7 +338,7 @@ SourceFile SourceFile::open(const Folder& folder, const std::string& name, std::
 NewFile NewFile::create(const Folder& folder, const std::string& name, const SourceFile& source,
                         const std::string* replaces, std::error_code& error) {
     NewFile file;
-    DWORD attributes = source.m_permissions;
+    DWORD attributes = source.m_status->attributes;
     PSECURITY_DESCRIPTOR keptSecurity = nullptr;
     PACL keptList = nullptr;
     bool keptProtected = false;
@@ -367,7 +368,7 @@ NewFile NewFile::create(const Folder& folder, const std::string& name, const Sou
         return file;
     }
     file.m_handle = Handle(reinterpret_cast<Handle::Native>(handle));
-    file.m_attributes = attributes;
+    file.m_finish = std::make_unique<Finish>(Finish{attributes});
     if (keptSecurity != nullptr) {
         // Inherited entries are the folder's to give; where this process may not set the
         // list, the file keeps what it inherited.
@@ -411,9 +412,10 @@ bool NewFile::fill(const SourceFile& source, std::error_code& error) {
     // The source's times and the chosen attributes, read-only among them, once every
     // byte is written. A file system that cannot set them is no reason to fail the copy.
     FILE_BASIC_INFO basic{};
-    basic.LastAccessTime.QuadPart = source.m_accessTime[0];
-    basic.LastWriteTime.QuadPart = source.m_modificationTime[0];
-    basic.FileAttributes = m_attributes != 0 ? m_attributes : FILE_ATTRIBUTE_NORMAL;
+    basic.LastAccessTime.QuadPart = source.m_status->accessTime;
+    basic.LastWriteTime.QuadPart = source.m_status->modificationTime;
+    const DWORD attributes = m_finish ? m_finish->attributes : 0;
+    basic.FileAttributes = attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL;
     ::SetFileInformationByHandle(out, FileBasicInfo, &basic, sizeof basic);
     return true;
 }

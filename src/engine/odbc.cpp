@@ -5,7 +5,12 @@
 
 #include <algorithm>
 #include <limits>
+#include <sql.h>
+#include <sqlext.h>
 #include <utility>
+
+// On Windows the build puts <windows.h> before everything else here (CMakeLists.txt):
+// Windows' sql.h builds on its types without including it.
 
 namespace pupdate::odbc {
 

@@ -1,17 +1,11 @@
 #pragma once
 // A thin RAII layer over the ODBC driver manager (unixODBC). Every failure becomes an
 // OdbcError carrying the driver's first diagnostic record. Texts cross the boundary as
-// UTF-16 through the wide (W) calls; callers use UTF-8.
-
-// Windows' sql.h builds on the types of <windows.h>.
-#ifdef _WIN32
-#include <windows.h>
-#endif
+// UTF-16 through the wide (W) calls; callers use UTF-8. The driver manager's own types stay
+// in odbc.cpp, behind Connection::Handles.
 
 #include <memory>
 #include <optional>
-#include <sql.h>
-#include <sqlext.h>
 #include <stdexcept>
 #include <string>
 #include <vector>

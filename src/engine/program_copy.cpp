@@ -14,13 +14,12 @@
 // goes on with the rest; a request to stop the run ends it between two files or two
 // pieces of a large one.
 
-#include "ascii_case.h"
+#include "program_copy.h"
+
 #include "file_tree.h"
 #include "interruption.h"
-#include "path_resolve.h"
-#include "paths.h"
-#include "update_package.h"
-#include "upgrade_run.h"
+#include "messages.h"
+#include "text.h"
 #include "utf8_path.h"
 
 #include <algorithm>
@@ -209,9 +208,8 @@ struct Place {
 // receives the package's "bin" instead of getting a twin.
 class TreeCopy {
 public:
-    TreeCopy(UpgradeRun& run, Progress& progress, const PackageOwnFiles& package,
-             Listings& listings)
-        : m_run(run), m_progress(progress), m_package(package), m_listings(listings) {
+    TreeCopy(RunLog& log, Progress& progress, const PackageOwnFiles& package, Listings& listings)
+        : m_log(log), m_progress(progress), m_package(package), m_listings(listings) {
         // Temporary names carry this process, so that a later copy can tell whether the
         // one that made them still runs, and a token of this copy, so that they meet
         // nobody's files.
@@ -492,11 +490,11 @@ private:
         m_progress.repaint();
     }
 
-    void report(const std::string& message) { m_run.WriteExceptionLog(message); }
+    void report(const std::string& message) { m_log.write(message); }
 
-    void notice(const std::string& message) { m_run.writeNotice(message); }
+    void notice(const std::string& message) { m_log.writeNotice(message); }
 
-    UpgradeRun& m_run;
+    RunLog& m_log;
     Progress& m_progress;
     const PackageOwnFiles& m_package;
     Listings& m_listings;
@@ -512,29 +510,21 @@ private:
 
 } // namespace
 
-void UpgradeRun::CopyProgramFiles() {
-    const RunRecords::Step copying(m_records, LogRecordKind::Copy);
-    fs::path sourcePath;
-    if (!m_paths.findFolder(m_programFolder, kProgramFilesFolder, sourcePath)) {
-        return;
-    }
+void ProgramCopy::copy(const fs::path& sourcePath, const std::string& installFolder) {
+    const auto copying = m_log.step(LogRecordKind::Copy);
     // The installation folder is used exactly as typed.
-    const fs::path destination = pathFromUtf8(m_settings.installFolder);
-    if (m_settings.installFolder.empty()) {
-        WriteExceptionLog("cannot copy program files: the installation folder is empty");
+    const fs::path destination = pathFromUtf8(installFolder);
+    if (installFolder.empty()) {
+        m_log.write("cannot copy program files: the installation folder is empty");
         return;
     }
 
     PackageOwnFiles package;
-    if (fs::path scripts; m_paths.findFolder(m_programFolder, kScriptFolder, scripts)) {
-        package.addFolder(scripts);
+    for (const fs::path& folder : m_keptFolders) {
+        package.addFolder(folder);
     }
-    package.addFile(m_paths.resolve(m_programFolder, kSettingsFileName));
-    package.addFile(programFile());
-    if (m_plan) {
-        for (const UpdateEntryPlan& entry : *m_plan) {
-            package.addFile(entry.path);
-        }
+    for (const fs::path& file : m_keptFiles) {
+        package.addFile(file);
     }
 
     std::error_code created;
@@ -557,21 +547,18 @@ void UpgradeRun::CopyProgramFiles() {
     progress->repaint();
 
     if (!target.isOpen()) {
-        WriteExceptionLog(
+        m_log.write(
             failure("cannot create installation folder", destination, created ? created : error));
     } else if (!source.isOpen()) {
-        WriteExceptionLog(failure("cannot read folder", sourcePath, error));
+        m_log.write(failure("cannot read folder", sourcePath, error));
     } else if (package.folders.count(destinationIdentity) != 0) {
-        WriteExceptionLog(failure("cannot copy into the update package's own script folder",
-                                  sourcePath, destination,
-                                  errorCode(std::errc::operation_not_permitted)));
+        m_log.write(failure("cannot copy into the update package's own script folder", sourcePath,
+                            destination, errorCode(std::errc::operation_not_permitted)));
     } else {
-        TreeCopy(*this, *progress, package, listings)
+        TreeCopy(m_log, *progress, package, listings)
             .copyTree(source, sourcePath, target, destination);
     }
     progress->close();
-    // The copy may have changed any folder, the package's among them.
-    m_paths.forget();
 }
 
 } // namespace pupdate

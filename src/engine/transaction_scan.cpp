@@ -1,7 +1,6 @@
 #include "transaction_scan.h"
 
-#include "ascii_case.h"
-#include "update_package.h"
+#include "text.h"
 
 #include <algorithm>
 #include <cctype>

@@ -1,19 +1,10 @@
 #pragma once
 // The update package: the folder the program runs from, with Update.ini (the update
-// list), UpdatePro (program files) and UpdateSql (scripts).
+// list, settings_file.h), UpdatePro (program files, program_copy.h) and UpdateSql
+// (scripts, script_file.h). Its names, and the error of a package that cannot be read.
 
-#include "code_page.h"
-#include "transaction_scan.h"
-
-#include <cstdint>
-#include <filesystem>
-#include <fstream>
-#include <map>
-#include <optional>
 #include <stdexcept>
-#include <string>
 #include <string_view>
-#include <vector>
 
 namespace pupdate {
 
@@ -31,125 +22,6 @@ inline constexpr std::string_view kServerSideMode = "IsSqlserver";
 class PackageError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
-};
-
-// A settings file of sections ("[name]") and "key=value" lines. Section and key names
-// are matched without regard to ASCII letter case; blanks around names and values are
-// trimmed; lines starting with ';' are comments. The first occurrence of a key wins.
-// A file may be read in more than one encoding: its byte-order mark's, if it has one, then
-// GBK and UTF-8, the more plausible reading of its content first (see EncodingDetector).
-// A value is taken from the first reading in which its section holds its key, so that a
-// comment or another section that happens to tip the verdict cannot hide the value. In
-// each reading every line is decoded on its own, so a line that is not valid text hurts
-// only when its own value is asked for.
-class SettingsFile {
-public:
-    // Reads the file. A file that does not exist has no values; one that exists but is
-    // not a regular file, or cannot be opened or read, raises PackageError.
-    static SettingsFile load(const std::filesystem::path& file);
-    static SettingsFile parse(std::string_view bytes);
-
-    // The value, or nullopt when no reading has the section and key. A value that is not
-    // valid text in the encoding of the reading that has it raises CodePageError.
-    std::optional<std::string> value(std::string_view section, std::string_view key) const;
-    // The file holds something besides blanks and a byte-order mark.
-    bool holdsText() const { return m_holdsText; }
-    // The encodings of the readings, in the order in which they are tried.
-    std::vector<TextEncoding> readings() const;
-
-private:
-    struct Value {
-        std::string text;
-        bool decoded = true;
-    };
-    using Sections = std::map<std::string, std::map<std::string, Value>>; // folded names
-    struct Reading {
-        TextEncoding encoding;
-        std::size_t skip;                       // bytes of the mark not read
-        mutable std::optional<Sections> parsed; // on first use
-    };
-    static SettingsFile fromBytes(std::string&& content);
-    static Sections parseIn(std::string_view bytes, TextEncoding encoding);
-
-    std::string m_bytes;
-    std::vector<Reading> m_readings;
-    bool m_holdsText = false;
-};
-
-// The update list as Update.ini gives it.
-struct UpdateListSetting {
-    // The raw list: section "Updatefile", key "顺序"; empty when the file, section or key
-    // is missing.
-    std::string list;
-    // When the file holds text but none of its readings has the key: why no script will
-    // run, for the log (names the file and the encodings tried). Empty otherwise.
-    std::string notFound;
-};
-
-// Reads the update list from Update.ini in the program folder. Raises PackageError when
-// the file cannot be read, or when the list is not valid text or holds a zero byte.
-UpdateListSetting readUpdateList(const std::filesystem::path& programFolder);
-
-// Splits an update list into items: quoted items with doubled quotes, items cut at the
-// first blank (0x01-0x20) or comma, empty items kept, a trailing comma adding one empty item.
-std::vector<std::string> splitUpdateList(std::string_view list);
-
-struct UpdateEntry {
-    std::string file; // before the first colon; empty when there is no colon
-    std::string kind; // everything after the first colon, or the whole item
-};
-UpdateEntry splitEntry(std::string_view item);
-
-// Trims every byte from 0x01 to 0x20 at both ends.
-std::string_view trimBlanks(std::string_view text);
-
-// Reads a line-mode script line by line without holding the file: LF or CR LF ends a
-// line, a lone CR is dropped, Ctrl-Z (0x1A) ends the file, a last line without a break
-// is read, a final break adds no empty line. Lines are raw bytes in the file's encoding,
-// without the byte-order mark at the start of the file. A file with a UTF-16 mark is read
-// in code units of that byte order: its lines are the units' bytes, and the rules above
-// apply to the characters LF, CR and U+001A.
-class ScriptLineReader {
-public:
-    // Raises std::system_error when the file cannot be opened.
-    explicit ScriptLineReader(const std::filesystem::path& file);
-    // False at the end of the file. Raises std::system_error on a read error.
-    bool next(std::string& line);
-
-private:
-    bool fill();
-    bool nextWide(std::string& line);
-    unsigned unitAt(std::size_t pos) const;
-
-    std::filesystem::path m_path;
-    std::ifstream m_in;
-    std::vector<char> m_buffer;
-    std::size_t m_pos = 0;
-    std::size_t m_end = 0;
-    bool m_eof = false;  // no more bytes from the file (end or Ctrl-Z)
-    bool m_first = true; // byte-order mark not yet checked
-    bool m_wide = false; // UTF-16: two bytes a unit
-    bool m_bigEndian = false;
-};
-
-// What a streaming pass over a line-mode script learns before it is run.
-struct ScriptSurvey {
-    // Number of lines, counted the way a text list loads a file: a CR, an LF or a
-    // CR LF pair ends a line, a zero byte ends the text, a final break adds no line.
-    std::int64_t lineCount = 0;
-    // Its byte-order mark's, else decided from the whole text up to Ctrl-Z.
-    TextEncoding encoding = TextEncoding::Gbk;
-    // The first line that would begin or end a transaction itself, read in that encoding.
-    std::optional<TransactionStatement> transactionStatement;
-};
-// Streams the file once. Raises std::system_error when it cannot be opened or read.
-ScriptSurvey surveyScript(const std::filesystem::path& file);
-
-// One entry of the update list as the check before the walk found it.
-struct UpdateEntryPlan {
-    std::string kind;           // "IsAccess" or "IsSqlserver"
-    std::filesystem::path path; // the script file
-    ScriptSurvey survey;        // line mode: what the check learned of the file
 };
 
 } // namespace pupdate

@@ -1,12 +1,13 @@
 #include "upgrade_run.h"
 
-#include "ascii_case.h"
-#include "connections.h"
 #include "exception_log.h"
 #include "file_tree.h"
 #include "interruption.h"
-#include "path_resolve.h"
+#include "paths.h"
+#include "program_copy.h"
 #include "run_lock.h"
+#include "settings_file.h"
+#include "text.h"
 #include "update_package.h"
 #include "utf8_path.h"
 
@@ -18,11 +19,10 @@
 namespace pupdate {
 
 UpgradeRun::UpgradeRun(Person& person, std::filesystem::path programFolder)
-    : m_person(person), m_programFolder(std::move(programFolder)), m_odbcTemplate(odbcTemplate()) {}
-
-std::string text::copyFailures(std::size_t errors) {
-    return "程序文件复制完毕，但有 " + std::to_string(errors) + " 处出错！";
-}
+    : m_person(person), m_programFolder(std::move(programFolder)), m_odbcTemplate(odbcTemplate()),
+      m_log(m_programFolder), m_check(m_programFolder, m_paths),
+      m_walk(m_connections.ADOCONN(), person),
+      m_runners(m_connections.ADOCONN(), m_connections.ADOCONN1(), m_walk, person, m_log) {}
 
 std::vector<std::string> runLockKeys(const RunSettings& settings, std::string_view odbcTemplate) {
     // The connection string the run opens, which names the server ("(local)" and "."
@@ -40,7 +40,7 @@ std::vector<std::string> runLockKeys(const RunSettings& settings, std::string_vi
 }
 
 RunOutcome UpgradeRun::Bt_OkClick() {
-    m_records.clear();
+    m_log.records().clear();
     m_paths.forget(); // what an earlier run from this window listed may have changed
     if (!CheckInput()) {
         return RunOutcome::InputRejected;
@@ -55,73 +55,16 @@ RunOutcome UpgradeRun::Bt_OkClick() {
     if (lock.state() == RunLock::State::Unavailable) {
         // A system that cannot lock is no reason to refuse the run; it goes on unguarded
         // and the outcome says so.
-        m_records.addNote(text::kNoRunLock + lock.error());
+        m_log.records().addNote(text::kNoRunLock + lock.error());
     }
     if (!OpenDatabase()) {
         return RunOutcome::ConnectionFailed;
     }
     bool listNotFound = false;
-    try {
-        UpdateListSetting setting = readUpdateList(m_programFolder);
-        m_updateFiles = std::move(setting.list);
-        if (!setting.notFound.empty()) {
-            // The run goes on (the program files may still be copied), but a package whose
-            // scripts never ran must not end looking like a complete upgrade.
-            WriteExceptionLog(setting.notFound);
-            m_records.addNote(text::kListNotFoundNote);
-            listNotFound = true;
-        }
-    } catch (const PackageError& error) {
-        // Nothing has been asked or changed yet: tell why and end the run.
-        takeFailurePath(error.what());
+    if (!readUpdateFiles(listNotFound)) {
         return RunOutcome::PackageRejected;
     }
-
-    RunOutcome outcome = RunOutcome::Completed;
-    std::filesystem::path folder;
-    const auto confirmed = [this] {
-        // Asked to stop before or while the question was open: the answer does not count.
-        return !interruptionRequested() && m_person.confirm(text::kConfirmClosed);
-    };
-    if (!confirmed()) {
-        outcome = interruptionRequested() ? answerInterruption("没有复制文件，也没有执行脚本")
-                                          : RunOutcome::Declined;
-    } else if (!m_paths.findFolder(m_programFolder, kProgramFilesFolder, folder) &&
-               !m_paths.findFolder(m_programFolder, kScriptFolder, folder)) {
-        m_person.inform(text::kNoPackage);
-        outcome = RunOutcome::NoPackage;
-    } else {
-        // Each folder is looked up afresh: the package folder is the operator's, not ours.
-        const bool copies = m_paths.findFolder(m_programFolder, kProgramFilesFolder, folder);
-        const bool appliesScripts = m_paths.findFolder(m_programFolder, kScriptFolder, folder) &&
-                                    !trimBlanks(m_updateFiles).empty();
-        // Nothing is copied or begun for a package that cannot succeed.
-        if (!CheckUpdatePackage(copies, appliesScripts)) {
-            outcome = RunOutcome::WalkFailed;
-        } else if (interruptionRequested()) {
-            outcome = answerInterruption("没有复制文件，也没有执行脚本");
-        } else {
-            bool copied = true;
-            if (copies) {
-                copied = copyProgramFilesOrFail();
-            }
-            if (!copied) {
-                outcome = RunOutcome::WalkFailed;
-            } else if (interruptionRequested()) {
-                // The copy stops early when asked to: some files may not have been copied.
-                outcome = answerInterruption(copies ? "程序文件可能没有全部复制，没有执行脚本"
-                                                    : "没有执行脚本");
-            } else if (appliesScripts && !ApplyUpdateList()) {
-                outcome = m_interrupted ? RunOutcome::Interrupted : RunOutcome::WalkFailed;
-            } else if (listNotFound) {
-                m_person.inform(text::kScriptsNotRun, m_records.details());
-            } else if (!appliesScripts && m_records.errors() > 0) {
-                // A package that only copies has no outcome message of its own; what could
-                // not be copied is told all the same.
-                m_person.inform(text::copyFailures(m_records.errors()), m_records.details());
-            }
-        }
-    }
+    const RunOutcome outcome = confirmAndUpgrade(listNotFound);
     m_person.closeWindow();
     if (interruptionRequested()) {
         // Rolled back and logged: where the system ends the process soon after a request,
@@ -131,25 +74,71 @@ RunOutcome UpgradeRun::Bt_OkClick() {
     return outcome;
 }
 
-RunOutcome UpgradeRun::answerInterruption(const std::string& where) {
-    takeFailurePath(std::string(text::kInterrupted) + "，" + where);
-    return RunOutcome::Interrupted;
-}
-
-void UpgradeRun::throwInterrupted(const std::string& where) {
-    throw RunInterrupted(std::string(text::kInterrupted) + "（" + where + "）");
-}
-
-bool UpgradeRun::copyProgramFilesOrFail() {
+bool UpgradeRun::readUpdateFiles(bool& listNotFound) {
     try {
-        CopyProgramFiles();
+        UpdateListSetting setting = readUpdateList(m_programFolder);
+        m_updateFiles = std::move(setting.list);
+        if (!setting.notFound.empty()) {
+            // The run goes on (the program files may still be copied), but a package whose
+            // scripts never ran must not end looking like a complete upgrade.
+            WriteExceptionLog(setting.notFound);
+            m_log.records().addNote(text::kListNotFoundNote);
+            listNotFound = true;
+        }
         return true;
-    } catch (const LogWriteError& error) {
-        // Copy errors that cannot be recorded: the scripts are not run after a copy
-        // nobody can account for.
+    } catch (const PackageError& error) {
+        // Nothing has been asked or changed yet: tell why and end the run.
         takeFailurePath(error.what());
         return false;
     }
+}
+
+RunOutcome UpgradeRun::confirmAndUpgrade(bool listNotFound) {
+    // Asked to stop before or while the question was open: the answer does not count.
+    if (interruptionRequested() || !m_person.confirm(text::kConfirmClosed)) {
+        return interruptionRequested() ? answerInterruption("没有复制文件，也没有执行脚本")
+                                       : RunOutcome::Declined;
+    }
+    // Each folder is looked up afresh: the package folder is the operator's, not ours.
+    std::filesystem::path folder;
+    const bool copies = m_paths.findFolder(m_programFolder, kProgramFilesFolder, folder);
+    const bool hasScripts = m_paths.findFolder(m_programFolder, kScriptFolder, folder);
+    if (!copies && !hasScripts) {
+        m_person.inform(text::kNoPackage);
+        return RunOutcome::NoPackage;
+    }
+    const bool appliesScripts = hasScripts && !trimBlanks(m_updateFiles).empty();
+    // Nothing is copied or begun for a package that cannot succeed.
+    if (!CheckUpdatePackage(copies, appliesScripts)) {
+        return RunOutcome::WalkFailed;
+    }
+    if (interruptionRequested()) {
+        return answerInterruption("没有复制文件，也没有执行脚本");
+    }
+    if (copies && !copyProgramFilesOrFail()) {
+        return RunOutcome::WalkFailed;
+    }
+    if (interruptionRequested()) {
+        // The copy stops early when asked to: some files may not have been copied.
+        return answerInterruption(copies ? "程序文件可能没有全部复制，没有执行脚本"
+                                         : "没有执行脚本");
+    }
+    if (appliesScripts && !ApplyUpdateList()) {
+        return m_interrupted ? RunOutcome::Interrupted : RunOutcome::WalkFailed;
+    }
+    if (listNotFound) {
+        m_person.inform(text::kScriptsNotRun, records().details());
+    } else if (!appliesScripts && records().errors() > 0) {
+        // A package that only copies has no outcome message of its own; what could not
+        // be copied is told all the same.
+        m_person.inform(text::copyFailures(records().errors()), records().details());
+    }
+    return RunOutcome::Completed;
+}
+
+RunOutcome UpgradeRun::answerInterruption(const std::string& where) {
+    takeFailurePath(std::string(text::kInterrupted) + "，" + where);
+    return RunOutcome::Interrupted;
 }
 
 bool UpgradeRun::CheckInput() {
@@ -164,21 +153,137 @@ bool UpgradeRun::CheckInput() {
     return true;
 }
 
-void UpgradeRun::WriteExceptionLog(std::string_view text) {
-    // Noted first: what the run meant to record is offered to the operator even when the
-    // log itself cannot be written.
-    m_records.add(text);
+bool UpgradeRun::OpenDatabase() {
     try {
-        pupdate::WriteExceptionLog(m_programFolder, text);
-    } catch (const LogWriteError&) {
-        m_records.noteLogUnwritable();
-        throw;
+        m_connections.open(m_settings.server, m_settings.database, m_odbcTemplate);
+    } catch (const std::exception& error) {
+        // An unreachable server, a missing database or a refused login: the run stops
+        // without a message box and without a log entry; the status says why.
+        m_person.setStatus(connectionFailureStatus(error), error.what());
+        return false;
+    }
+    m_connections.probeVersion();
+    return true;
+}
+
+bool UpgradeRun::CheckUpdatePackage(bool copies, bool appliesScripts) {
+    std::string reason;
+    if (copies) {
+        reason = PackageCheck::checkInstallFolder(m_settings.installFolder);
+    }
+    if (reason.empty() && appliesScripts) {
+        reason = m_check.checkUpdateList(m_updateFiles, m_connections.openedDatabase());
+    }
+    if (reason.empty()) {
+        return true;
+    }
+    takeFailurePath(reason);
+    return false;
+}
+
+void UpgradeRun::CopyProgramFiles() {
+    std::filesystem::path source;
+    if (!m_paths.findFolder(m_programFolder, kProgramFilesFolder, source)) {
+        return;
+    }
+    // What the run checked and is about to run stays as it is: the script folder, the
+    // settings file, this program and the scripts of the checked list.
+    ProgramCopy copy(m_log, m_person);
+    if (std::filesystem::path scripts;
+        m_paths.findFolder(m_programFolder, kScriptFolder, scripts)) {
+        copy.keepFolder(scripts);
+    }
+    copy.keepFile(m_paths.resolve(m_programFolder, kSettingsFileName));
+    copy.keepFile(programFile());
+    for (const UpdateEntryPlan& entry : m_check.plan()) {
+        copy.keepFile(entry.path);
+    }
+    copy.copy(source, m_settings.installFolder);
+    // The copy may have changed any folder, the package's among them.
+    m_paths.forget();
+}
+
+bool UpgradeRun::copyProgramFilesOrFail() {
+    try {
+        CopyProgramFiles();
+        return true;
+    } catch (const LogWriteError& error) {
+        // Copy errors that cannot be recorded: the scripts are not run after a copy
+        // nobody can account for.
+        takeFailurePath(error.what());
+        return false;
     }
 }
 
-void UpgradeRun::writeNotice(std::string_view text) {
-    const RunRecords::Step noting(m_records, LogRecordKind::Notice);
-    WriteExceptionLog(text);
+bool UpgradeRun::ApplyUpdateList() {
+    m_interrupted = false;
+    if (!m_check.hasPlan()) {
+        const std::string reason =
+            m_check.checkUpdateList(m_updateFiles, m_connections.openedDatabase());
+        if (!reason.empty()) {
+            takeFailurePath(reason);
+            return false;
+        }
+    }
+    const std::vector<UpdateEntryPlan> plan = m_check.takePlan();
+
+    std::unique_ptr<Progress> commitProgress;
+    try {
+        m_walk.begin();
+        for (const UpdateEntryPlan& entry : plan) {
+            m_walk.enter(entry);
+            RunUpdateEntry(entry);
+        }
+        commitProgress = m_walk.commitLast();
+        m_person.setStatus(text::kStatusDone);
+        m_person.inform(text::kFinished, records().details());
+        m_person.closeWindow();
+        return true;
+    } catch (const std::exception& error) {
+        m_interrupted = dynamic_cast<const RunInterrupted*>(&error) != nullptr;
+        // The commit window is not left on screen behind the failure message.
+        commitProgress.reset();
+        takeFailurePath(error.what());
+        return false;
+    }
+}
+
+void UpgradeRun::RunUpdateEntry(const UpdateEntryPlan& entry) {
+    if (entry.kind == kLineMode) {
+        m_runners.runLineMode(entry);
+    } else if (entry.kind == kServerSideMode) {
+        m_runners.runServerSide(entry.path, m_connections.openedDatabase());
+    } else {
+        throw std::invalid_argument(
+            "未知的脚本类型 \"" + entry.kind +
+            "\"（应为 IsAccess 或 IsSqlserver）: " + pathToUtf8(entry.path));
+    }
+}
+
+void UpgradeRun::takeFailurePath(const std::string& reason, const std::string& message) {
+    // The record is written first, so that it is there whatever the operator sees. A log
+    // that cannot be written must not keep the failure path from finishing: the account
+    // with the message says so, and the failure is told this once.
+    auto record = [&](const std::string& text) {
+        const auto failing = m_log.step(LogRecordKind::Failure);
+        try {
+            m_log.write(text);
+        } catch (const LogWriteError&) {
+        }
+    };
+    record(reason);
+    m_person.inform(message, records().details());
+    // Roll back only what is open: after a server-side entry has committed there is
+    // nothing left, and a refused roll-back must not hide the failure.
+    odbc::Connection& adoconn = m_connections.ADOCONN();
+    if (adoconn.inTransaction()) {
+        try {
+            adoconn.rollbackTrans();
+        } catch (const std::exception& rollbackError) {
+            record(std::string("回滚失败: ") + rollbackError.what());
+        }
+    }
+    m_person.closeWindow();
 }
 
 int unattendedExitStatus(RunOutcome outcome) {

@@ -1,32 +1,27 @@
 #pragma once
-// One upgrade run: input check, connection, update list, confirmation, program-file copy
-// and script walk. The front end fills the settings and supplies the person; the run
-// owns both database connections.
+// One upgrade run, read top-down in upgrade_run.cpp: input check, connection, update
+// list, confirmation, check of the whole package, program-file copy and script walk. The
+// front end fills the settings and supplies the person; the run owns its parts: the log
+// of its records, the connections, the check, the copy, the walk and the runners.
 
 #include "connections.h"
-#include "odbc.h"
+#include "messages.h"
+#include "package_check.h"
 #include "path_resolve.h"
 #include "person.h"
+#include "run_log.h"
 #include "run_report.h"
-#include "update_package.h"
+#include "run_settings.h"
+#include "script_runners.h"
+#include "script_walk.h"
 
 #include <exception>
 #include <filesystem>
-#include <optional>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace pupdate {
-
-// What the operator set (or the command line gave) for one run.
-struct RunSettings {
-    std::string server = "(local)"; // E_Server
-    std::string database;           // E_db
-    std::string installFolder;      // E_Position, used exactly as typed
-    int upgradeItem = 0;            // E_type index
-};
 
 // How a run ended; decides the exit status of an unattended run.
 enum class RunOutcome {
@@ -48,41 +43,9 @@ int unattendedExitStatus(RunOutcome outcome);
 // The class name of an error, for the process-level report ("Application Error").
 std::string errorKindName(const std::exception& error);
 
-// Messages of the run, exactly as the operator sees them.
-namespace text {
-inline constexpr const char* kServerBlank = "服务器名不能为空";
-inline constexpr const char* kDatabaseBlank = "数据库名不能为空";
-inline constexpr const char* kConfirmClosed = "是否已经退出人力资源管理软件？";
-inline constexpr const char* kNoPackage = "对不起!没有找到升级文件,请检查升级包是否有效!";
-inline constexpr const char* kChecking = "正在校验：";
-inline constexpr const char* kCommitting = "正在提交数据......";
-inline constexpr const char* kCommitted = "提交成功！";
-inline constexpr const char* kStatusDone = "更新成功！";
-inline constexpr const char* kFinished = "升级完毕！";
-inline constexpr const char* kFailed = "升级处理失败！";
-inline constexpr const char* kCopying = "正在复制程序文件";
-inline constexpr const char* kAlreadyRunning =
-    "对不起!另一个升级程序正在升级这个数据库或安装目录,请等它结束后再试!";
-inline constexpr const char* kNoRunLock =
-    "未能取得运行锁，本次升级没有防止另一个升级程序同时升级这个数据库或安装目录：";
-// The outcome of a package that only copies, when some of its files could not be copied.
-std::string copyFailures(std::size_t errors);
-inline constexpr const char* kInterrupted = "升级被中断";
-inline constexpr const char* kScriptsNotRun = "升级脚本没有执行！";
-inline constexpr const char* kListNotFoundNote =
-    "升级设置文件中没有找到升级列表，没有执行任何脚本。";
-} // namespace text
-
 // The keys of what a run must have to itself (RunLock): the database as the connection
 // names it, and the installation folder with its links resolved.
 std::vector<std::string> runLockKeys(const RunSettings& settings, std::string_view odbcTemplate);
-
-// Raised inside the walk when the run has been asked to stop; its message is the record
-// the run leaves in the log.
-class RunInterrupted : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
 
 class UpgradeRun {
 public:
@@ -91,7 +54,7 @@ public:
     RunSettings& settings() { return m_settings; }
     const RunSettings& settings() const { return m_settings; }
     const std::filesystem::path& programFolder() const { return m_programFolder; }
-    // The ODBC template; defaults to P_UPDATE_ODBC or the FreeTDS one.
+    // The ODBC template; defaults to P_UPDATE_ODBC or the platform's own.
     void setOdbcTemplate(std::string odbcTemplate) { m_odbcTemplate = std::move(odbcTemplate); }
 
     // The whole run, from the input check to closing the window. Errors that the run does
@@ -117,61 +80,45 @@ public:
     void RunUpdateEntry(const UpdateEntryPlan& entry);
     // Appends a record to ReException.Log in the program folder and notes it among the
     // records of this run.
-    void WriteExceptionLog(std::string_view text);
-    // The same for a record that tells of no error (LogRecordKind::Notice).
-    void writeNotice(std::string_view text);
+    void WriteExceptionLog(std::string_view text) { m_log.write(text); }
     // The records written since the run started (Bt_OkClick).
-    const RunRecords& records() const { return m_records; }
+    const RunRecords& records() const { return m_log.records(); }
 
+    // The update list as read from Update.ini.
     const std::string& UpdateFiles() const { return m_updateFiles; }
     void setUpdateFiles(std::string list) { m_updateFiles = std::move(list); }
-    const std::string& ConnStr() const { return m_connStr; }
-    odbc::Connection& ADOCONN() { return m_adoconn; }
-    odbc::Connection& ADOCONN1() { return m_adoconn1; }
+    const std::string& ConnStr() const { return m_connections.ConnStr(); }
+    odbc::Connection& ADOCONN() { return m_connections.ADOCONN(); }
+    odbc::Connection& ADOCONN1() { return m_connections.ADOCONN1(); }
 
 private:
-    // Every entry of the list as it will run; false with the reason at the first entry
-    // that cannot.
-    bool planUpdateList(std::vector<UpdateEntryPlan>& plan, std::string& reason);
+    // Reads the update list from Update.ini into UpdateFiles; `listNotFound` when the file
+    // holds text but no list. A package that cannot be read takes the failure path: false.
+    bool readUpdateFiles(bool& listNotFound);
+    // After the connection: the operator's confirmation, then the check of the whole
+    // package, the copy and the walk, each only when the one before let the run go on.
+    RunOutcome confirmAndUpgrade(bool listNotFound);
     // The failure path: the reason logged, `message` shown ("升级处理失败！"), roll-back
     // of what is open, the window closed. A log that cannot be written is told in the
     // message's account, not raised.
     void takeFailurePath(const std::string& reason, const std::string& message = text::kFailed);
     // CopyProgramFiles; a log that cannot be written takes the failure path (false).
     bool copyProgramFilesOrFail();
-    void runLineMode(const UpdateEntryPlan& entry);
-    void runServerSide(const std::filesystem::path& path);
-    // Raises RunInterrupted, saying `where` the run stopped (checked by the caller, so
-    // that an ordinary statement costs no text).
-    [[noreturn]] static void throwInterrupted(const std::string& where);
     // Outside the walk: the failure path for a run asked to stop, nothing being open.
     RunOutcome answerInterruption(const std::string& where);
-    // Right before a commit: the transaction the walk began must still be open and sound.
-    // Raises when the database has ended it, naming the scripts run inside it.
-    void proveTransactionBeforeCommit();
 
     Person& m_person;
     std::filesystem::path m_programFolder;
     RunSettings m_settings;
     std::string m_odbcTemplate;
     std::string m_updateFiles;
-    std::string m_connStr;
-    std::string m_openedDatabase; // the database name both connections were opened with
-    RunRecords m_records;
-    PathResolver m_paths;        // package names; each folder listed once per run
-    odbc::Connection m_adoconn;  // carries the run's transaction
-    odbc::Connection m_adoconn1; // server-side script calls, outside the transaction
-    TransactionProof m_transactionProof;
-    std::vector<std::filesystem::path> m_transactionScripts; // line-mode scripts run in it
+    PathResolver m_paths; // package names; each folder listed once per run
+    RunLog m_log;
+    Connections m_connections;
+    PackageCheck m_check;
+    ScriptWalk m_walk;
+    ScriptRunners m_runners;
     bool m_interrupted = false; // the last walk stopped because the run was asked to
-    std::optional<std::vector<UpdateEntryPlan>> m_plan; // checked list, until the walk
 };
-
-// The osql command line handed to master.dbo.xp_cmdshell. Raises std::invalid_argument
-// when the database name or the path is not text, or holds a character the server's
-// shell would act on where it stands (the path inside double quotes, the name outside),
-// or the database name could be taken for more than a name by osql (a blank, ';', ',' or
-// a leading '-' or '/').
-std::string buildOsqlCommand(std::string_view database, std::string_view path);
 
 } // namespace pupdate

@@ -125,6 +125,22 @@ Converter& gbkEncoder() {
     return converter;
 }
 
+// A tag character in UTF-8: F3 A0 80 80 to F3 A0 81 BF.
+constexpr std::size_t kTagCharacterLength = 4;
+
+// Where the next tag character starts at or after `from`; the size of the text when none.
+std::size_t nextTagCharacter(std::string_view utf8, std::size_t from) {
+    for (std::size_t at = utf8.find('\xF3', from); at != std::string_view::npos;
+         at = utf8.find('\xF3', at + 1)) {
+        if (at + kTagCharacterLength <= utf8.size() && utf8[at + 1] == '\xA0' &&
+            (utf8[at + 2] == '\x80' || utf8[at + 2] == '\x81') &&
+            (static_cast<unsigned char>(utf8[at + 3]) & 0xC0) == 0x80) {
+            return at;
+        }
+    }
+    return utf8.size();
+}
+
 } // namespace
 
 std::string gbkToUtf8(std::string_view gbk) {
@@ -162,23 +178,35 @@ std::string utf8ToGbkLossy(std::string_view utf8) {
     out.reserve(utf8.size());
     std::size_t offset = 0;
     while (offset < utf8.size()) {
-        const Converter::Step step = gbkEncoder().convert(utf8.substr(offset), out);
-        offset += step.consumed;
-        if (step.error == 0) {
-            break;
+        // glibc's converters drop the tag characters (U+E0000-U+E007F) without a word: the
+        // text up to the next one is converted, and the tag is written as '?' like any
+        // other character GBK cannot hold.
+        const std::size_t end = nextTagCharacter(utf8, offset);
+        while (offset < end) {
+            const Converter::Step step =
+                gbkEncoder().convert(utf8.substr(offset, end - offset), out);
+            offset += step.consumed;
+            if (step.error == 0) {
+                break;
+            }
+            // The converter stopped at a character GBK has no code for, or at malformed
+            // input.
+            char32_t codePoint;
+            const std::size_t length = decodeUtf8(data + offset, end - offset, codePoint);
+            if (length == 0) {
+                out.push_back('?');
+                ++offset;
+                continue;
+            }
+            if (!unicodeToUserDefined(codePoint, out)) {
+                out.push_back('?');
+            }
+            offset += length;
         }
-        // The converter stopped at a character GBK has no code for, or at malformed input.
-        char32_t codePoint;
-        const std::size_t length = decodeUtf8(data + offset, utf8.size() - offset, codePoint);
-        if (length == 0) {
+        if (end < utf8.size()) {
             out.push_back('?');
-            ++offset;
-            continue;
+            offset = end + kTagCharacterLength;
         }
-        if (!unicodeToUserDefined(codePoint, out)) {
-            out.push_back('?');
-        }
-        offset += length;
     }
     return out;
 }

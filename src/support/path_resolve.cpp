@@ -2,7 +2,7 @@
 
 #include "path_resolve.h"
 
-#include "ascii_case.h"
+#include "text.h"
 #include "utf8_path.h"
 
 #include <algorithm>

@@ -11,6 +11,8 @@
 // One implementation per platform (run_lock_posix.cpp: flock on files in /run/lock, else
 // in the temporary folder; run_lock_win.cpp: named semaphores).
 
+#include "system_handle.h"
+
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -40,7 +42,7 @@ public:
 private:
     void releaseAll();
 
-    std::vector<std::intptr_t> m_handles;
+    std::vector<SystemHandle> m_handles;        // the locks held
     std::vector<std::filesystem::path> m_files; // POSIX: the lock files held, by handle
     State m_state = State::Held;
     std::string m_error;

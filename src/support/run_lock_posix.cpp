@@ -121,7 +121,7 @@ RunLock::RunLock(const std::vector<std::string>& keys) {
         }
         switch (taken) {
         case Taken::Held:
-            m_handles.push_back(fd);
+            m_handles.emplace_back(fd);
             m_files.push_back(file);
             break;
         case Taken::Busy:
@@ -148,7 +148,7 @@ void RunLock::releaseAll() {
         // Removed while still held, so that nobody locks it after it is let go; where
         // this user may not remove it, it stays for its owner.
         ::unlink(m_files[index].c_str());
-        ::close(static_cast<int>(m_handles[index])); // the only descriptor: the lock goes
+        m_handles[index].reset(); // the only descriptor: the lock goes
     }
     m_handles.clear();
     m_files.clear();

@@ -62,7 +62,7 @@ RunLock::RunLock(const std::vector<std::string>& keys) {
         }
         const DWORD taken = ::WaitForSingleObject(semaphore, 0);
         if (taken == WAIT_OBJECT_0) {
-            m_handles.push_back(reinterpret_cast<std::intptr_t>(semaphore));
+            m_handles.emplace_back(reinterpret_cast<SystemHandle::Native>(semaphore));
             continue;
         }
         const DWORD waitError = ::GetLastError();
@@ -83,10 +83,9 @@ RunLock::~RunLock() {
 }
 
 void RunLock::releaseAll() {
-    for (const std::intptr_t handle : m_handles) {
-        const auto semaphore = reinterpret_cast<HANDLE>(handle);
-        ::ReleaseSemaphore(semaphore, 1, nullptr);
-        ::CloseHandle(semaphore);
+    for (SystemHandle& semaphore : m_handles) {
+        ::ReleaseSemaphore(reinterpret_cast<HANDLE>(semaphore.native()), 1, nullptr);
+        semaphore.reset();
     }
     m_handles.clear();
 }

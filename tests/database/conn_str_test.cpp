@@ -41,7 +41,7 @@ TEST(ToOdbcConnectionString, FillsEveryFieldFromTheRunsConnStr) {
               "S=hrserver;D=zlhr;U=zelt2002;P=kp4719");
     // The platform's default template (the driver it names differs) is filled alike.
     const std::string filled =
-        toOdbcConnectionString(buildConnStr("hrserver", "zlhr"), kDefaultOdbcTemplate);
+        toOdbcConnectionString(buildConnStr("hrserver", "zlhr"), defaultOdbcTemplate());
     EXPECT_NE(filled.find(";Server=hrserver;Database=zlhr;UID=zelt2002;PWD=kp4719"),
               std::string::npos)
         << filled;
@@ -114,11 +114,11 @@ TEST(OdbcTemplate, ComesFromTheEnvironmentWhenSet) {
     }
     {
         OdbcVariable variable("");
-        EXPECT_EQ(odbcTemplate(), kDefaultOdbcTemplate);
+        EXPECT_EQ(odbcTemplate(), defaultOdbcTemplate());
     }
     {
         OdbcVariable variable(nullptr);
-        EXPECT_EQ(odbcTemplate(), kDefaultOdbcTemplate);
+        EXPECT_EQ(odbcTemplate(), defaultOdbcTemplate());
     }
 }
 

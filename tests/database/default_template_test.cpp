@@ -23,7 +23,7 @@ TEST(DefaultTemplateTest, ReachesTheServerWithTheFixedLoginAndCarriesChinese) {
 
     odbc::Connection connection;
     connection.open(
-        toOdbcConnectionString(buildConnStr(server.dataSource(), name), kDefaultOdbcTemplate));
+        toOdbcConnectionString(buildConnStr(server.dataSource(), name), defaultOdbcTemplate()));
     connection.execute("insert into t values (1, N'工资 人力资源')");
     const auto row = connection.queryFirstRow("select name from t where id = 1");
     ASSERT_TRUE(row.has_value());

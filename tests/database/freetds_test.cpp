@@ -73,7 +73,7 @@ TEST_F(FreetdsLayerTest, BracedDatabaseNamesReachTheServerWithTheFixedLogin) {
     TempDir program;
     ScriptedPerson person;
     UpgradeRun run(person, program.path());
-    run.setOdbcTemplate(std::string(kDefaultOdbcTemplate));
+    run.setOdbcTemplate(std::string(defaultOdbcTemplate()));
     run.settings().server = m_server.dataSource();
     for (const std::string name : {"a=b", "{x"}) {
         m_server.createDatabase(name);

@@ -5,7 +5,7 @@
 // test stops the server (immediate shutdown, as on a crash or a pulled cable).
 
 #include "fault_fixture.h"
-#include "update_package.h"
+#include "text.h"
 
 #include <gtest/gtest.h>
 #include <thread>

@@ -3,7 +3,7 @@
 // after the check) is found before the walk commits, never reported as a success.
 
 #include "fault_fixture.h"
-#include "update_package.h"
+#include "text.h"
 
 #include <gtest/gtest.h>
 #include <thread>

@@ -9,8 +9,8 @@
 #include "code_page.h"
 #include "fuzz_check.h"
 #include "reference_lines.h"
+#include "script_file.h"
 #include "transaction_scan.h"
-#include "update_package.h"
 
 #include <algorithm>
 #include <cstdlib>

@@ -2,6 +2,9 @@
 
 #include "code_page.h"
 #include "fuzz_check.h"
+#include "settings_file.h"
+#include "text.h"
+#include "update_list.h"
 #include "update_package.h"
 
 #include <string>

@@ -1,7 +1,8 @@
 // The update-list splitter and the entry split on arbitrary list values.
 
 #include "fuzz_check.h"
-#include "update_package.h"
+#include "text.h"
+#include "update_list.h"
 
 #include <string>
 #include <vector>

@@ -5,8 +5,8 @@
 
 #include "code_page.h"
 #include "host_path.h"
+#include "script_file.h"
 #include "temp_dir.h"
-#include "update_package.h"
 
 #include <fstream>
 #include <gtest/gtest.h>

@@ -3,8 +3,8 @@
 
 #include "encoded_text.h"
 #include "reference_lines.h"
+#include "script_file.h"
 #include "temp_dir.h"
-#include "update_package.h"
 
 #include <gtest/gtest.h>
 #include <random>

@@ -1,6 +1,7 @@
 // Update.ini that exists but is no file to read: a FIFO, an endless device, a folder, a
 // file whose reading fails. Each is refused at once, without a read that blocks.
 
+#include "settings_file.h"
 #include "temp_dir.h"
 #include "update_package.h"
 

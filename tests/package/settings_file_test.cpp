@@ -3,6 +3,7 @@
 
 #include "code_page.h"
 #include "encoded_text.h"
+#include "settings_file.h"
 #include "temp_dir.h"
 #include "update_package.h"
 

@@ -1,6 +1,7 @@
 // Splitting the update list into items and items into file and kind.
 
-#include "update_package.h"
+#include "text.h"
+#include "update_list.h"
 
 #include <gtest/gtest.h>
 #include <string>

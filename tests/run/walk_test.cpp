@@ -1,6 +1,7 @@
 // The script walk and both runners, end to end on SQLite (SQLite3 ODBC driver) and on
 // PostgreSQL (psqlODBC on a private cluster).
 
+#include "osql_command.h"
 #include "run_fixture.h"
 
 #include <algorithm>

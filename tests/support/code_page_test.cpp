@@ -139,6 +139,9 @@ TEST(GbkTest, LossyEncodingReplacesWhatGbkCannotHold) {
     // Malformed UTF-8 bytes become one '?' each and the rest still converts.
     EXPECT_EQ(utf8ToGbkLossy("x\xFF" + kDoneUtf8 + "\xC3"), "x?" + kDoneGbk + "?");
     EXPECT_EQ(utf8ToGbkLossy("plain"), "plain");
+    // Tag characters, which the system's converter would drop, are characters like any other.
+    EXPECT_EQ(utf8ToGbkLossy("T\x15\xF3\xA0\x80\xA6" + kDoneUtf8 + "\xF3\xA0\x81\xBF"),
+              "T\x15?" + kDoneGbk + "?");
 }
 
 struct Utf8Case {

@@ -73,7 +73,7 @@ protected:
 
     // The program's default template, pinned to this test's TDS version.
     std::string odbcTemplate() const {
-        return std::string(kDefaultOdbcTemplate) + ";TDS_Version=" + GetParam();
+        return std::string(defaultOdbcTemplate()) + ";TDS_Version=" + GetParam();
     }
 
     void writeUpdateList(const std::string& list) const {
@@ -400,7 +400,7 @@ protected:
 TEST_F(FreetdsInstanceTest, hostBackslashInstanceWithThePortInTheTemplate) {
     TdsTestServer server;
     const std::string withPort =
-        std::string(kDefaultOdbcTemplate) + ";Port=" + std::to_string(server.port());
+        std::string(defaultOdbcTemplate()) + ";Port=" + std::to_string(server.port());
 
     ASSERT_TRUE(openWith(server, "127.0.0.1\\HRSQL", withPort)) << describe(server.events());
 
@@ -417,7 +417,7 @@ TEST_F(FreetdsInstanceTest, hostBackslashInstanceThroughTheBrowserService) {
         GTEST_SKIP() << "UDP port 1434 is held by another process: " << server.browserStatus();
     }
 
-    ASSERT_TRUE(openWith(server, "127.0.0.1\\HRSQL", std::string(kDefaultOdbcTemplate)))
+    ASSERT_TRUE(openWith(server, "127.0.0.1\\HRSQL", std::string(defaultOdbcTemplate())))
         << describe(server.events());
 
     const auto lookups = server.events("browser");

@@ -266,7 +266,6 @@ void TFrm_Update::fillSettings() {
     settings.server = narrow(text(E_Server));
     settings.database = narrow(text(E_db));
     settings.installFolder = narrow(text(E_Position));
-    settings.upgradeItem = static_cast<int>(::SendMessageW(item(E_type), CB_GETCURSEL, 0, 0));
 }
 
 RunOutcome TFrm_Update::Bt_OkClick() {

@@ -4,10 +4,10 @@
 // person-facing side of the upgrade run (message boxes owned by the window, progress
 // windows, the status bar).
 
-#include "command_line.h"
 #include "input_methods.h"
 #include "paths.h"
 #include "person.h"
+#include "run_settings.h"
 #include "upgrade_run.h"
 
 #include <filesystem>

@@ -2,7 +2,7 @@
 // The Windows window front end, P_Update.exe: the upgrade window, its message boxes and
 // progress windows, made of the platform's own controls.
 
-#include "command_line.h"
+#include "run_settings.h"
 
 namespace pupdate {
 

@@ -1,7 +1,7 @@
 #pragma once
 // The Qt front end: the upgrade window, its message boxes and progress windows.
 
-#include "command_line.h"
+#include "run_settings.h"
 
 namespace pupdate {
 

@@ -1,6 +1,6 @@
 #include "console_person.h"
 
-#include "update_package.h"
+#include "text.h"
 
 #include <chrono>
 #include <string>

@@ -137,7 +137,6 @@ void TFrm_Update::fillSettings() {
     settings.server = toUtf8(E_Server->text());
     settings.database = toUtf8(E_db->text());
     settings.installFolder = toUtf8(E_Position->text());
-    settings.upgradeItem = E_type->currentIndex();
 }
 
 RunOutcome TFrm_Update::Bt_OkClick() {

@@ -3,9 +3,9 @@
 // upgrade item), the item presets, the folder choice, and the person-facing side of the
 // upgrade run (message boxes owned by the window, progress windows, the status bar).
 
-#include "command_line.h"
 #include "paths.h"
 #include "person.h"
+#include "run_settings.h"
 #include "ui_U_Main.h"
 #include "upgrade_run.h"
 

@@ -1,0 +1,149 @@
+#include "package_check.h"
+
+#include "file_tree.h"
+#include "osql_command.h"
+#include "update_list.h"
+#include "update_package.h"
+#include "utf8_path.h"
+
+#include <cctype>
+#include <stdexcept>
+#include <system_error>
+
+namespace pupdate {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// False when a `..` in the entry's file name climbs out of the package folder; the name
+// starts in the script folder, one level below it, and may name a folder of the package
+// beside it. Separators at the start keep the name inside, as everywhere else in the name.
+bool staysInside(std::string_view file) {
+    int depth = 1;
+    for (const std::string_view part : splitPackagePath(file)) {
+        depth += part == ".." ? -1 : 1;
+        if (depth < 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// A folder written with a drive letter ("C:\zeltinfo3.0", "D:/x"), where this platform's
+// paths have none: it would be created as a folder of that literal name.
+bool namesAForeignDrive(const std::string& folder) {
+    const bool driveLetter = folder.size() >= 2 &&
+                             std::isalpha(static_cast<unsigned char>(folder[0])) != 0 &&
+                             folder[1] == ':';
+    return driveLetter && !pathFromUtf8(folder).has_root_name();
+}
+
+} // namespace
+
+std::string PackageCheck::checkInstallFolder(const std::string& installFolder) {
+    if (namesAForeignDrive(installFolder)) {
+        return "目标位置不是本系统的文件夹: " + installFolder;
+    }
+    return std::string();
+}
+
+std::string PackageCheck::checkUpdateList(std::string_view list, std::string_view database) {
+    std::vector<UpdateEntryPlan> plan;
+    std::string reason;
+    if (planUpdateList(list, database, plan, reason)) {
+        m_plan = std::move(plan);
+    }
+    return reason;
+}
+
+const std::vector<UpdateEntryPlan>& PackageCheck::plan() const {
+    static const std::vector<UpdateEntryPlan> none;
+    return m_plan ? *m_plan : none;
+}
+
+std::vector<UpdateEntryPlan> PackageCheck::takePlan() {
+    std::vector<UpdateEntryPlan> plan = std::move(m_plan).value_or(std::vector<UpdateEntryPlan>());
+    m_plan.reset();
+    return plan;
+}
+
+bool PackageCheck::planUpdateList(std::string_view list, std::string_view database,
+                                  std::vector<UpdateEntryPlan>& plan, std::string& reason) {
+    plan.clear();
+    // Links may lead anywhere inside the package, never out of it: what a script's name
+    // really reaches is held against the package folder as the system resolves it.
+    std::error_code packageError;
+    const fs::path package = filetree::realPath(m_programFolder, packageError);
+    for (const std::string& item : splitUpdateList(list)) {
+        // An empty item (two commas in a row, a trailing comma) names nothing to run.
+        if (item.empty()) {
+            continue;
+        }
+        const UpdateEntry entry = splitEntry(item);
+        if (entry.kind != kLineMode && entry.kind != kServerSideMode) {
+            // Skipping it would report a script that never ran as applied.
+            reason =
+                "未知的脚本类型 \"" + entry.kind + "\"（应为 IsAccess 或 IsSqlserver）: " + item;
+            return false;
+        }
+        if (!staysInside(entry.file)) {
+            reason = "脚本路径超出了升级包文件夹: " + entry.file;
+            return false;
+        }
+        UpdateEntryPlan step{
+            entry.kind,
+            m_paths.resolve(m_programFolder, std::string(kScriptFolder) + "\\" + entry.file),
+            {}};
+        const std::string shown = pathToUtf8(step.path);
+        std::error_code realError = packageError;
+        const fs::path real = realError ? fs::path() : filetree::realPath(step.path, realError);
+        if (realError) {
+            reason = "无法确定脚本文件的位置 " + shown + ": " + realError.message();
+            return false;
+        }
+        if (!filetree::isWithin(real, package)) {
+            reason = "脚本文件在升级包文件夹以外: " + entry.file + " -> " + pathToUtf8(real);
+            return false;
+        }
+        if (entry.kind == kServerSideMode) {
+            // The server reads the file itself, so it need not exist here; but the command
+            // must be one that can be handed to the server.
+            try {
+                buildOsqlCommand(database, shown);
+            } catch (const std::invalid_argument& error) {
+                reason = error.what();
+                return false;
+            }
+        } else {
+            std::error_code error;
+            const fs::file_status status = fs::status(step.path, error);
+            if (status.type() == fs::file_type::not_found) {
+                reason = "找不到脚本文件: " + shown;
+                return false;
+            }
+            if (status.type() != fs::file_type::regular) {
+                reason = "脚本文件不是普通文件: " + shown;
+                return false;
+            }
+            // Read now, once: the line count and the encoding serve the walk.
+            try {
+                step.survey = surveyScript(step.path);
+            } catch (const std::system_error& readError) {
+                reason = "无法读取脚本文件 " + shown + ": " + readError.code().message();
+                return false;
+            }
+            // The run's transaction is the program's: a script that ends or begins one
+            // itself would leave part of the run committed whatever the outcome.
+            if (const auto& control = step.survey.transactionStatement) {
+                reason = "脚本文件 " + shown + " 第 " + std::to_string(control->line) +
+                         " 行是事务控制语句，升级的事务只能由升级程序开始和结束: " + control->text;
+                return false;
+            }
+        }
+        plan.push_back(std::move(step));
+    }
+    return true;
+}
+
+} // namespace pupdate

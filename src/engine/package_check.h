@@ -1,0 +1,57 @@
+#pragma once
+// The check of the whole package before anything is copied or begun: a package that
+// cannot succeed changes nothing. What the copy is to write into must be a folder of
+// this platform; every entry of the update list must be of a known kind and stay inside
+// the package folder, a line-mode script must be a readable file without transaction
+// control (read once here for its line count and encoding), and a server-side entry must
+// make a command that can be handed to the server (osql_command.h).
+
+#include "path_resolve.h"
+#include "script_file.h"
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace pupdate {
+
+// One entry of the update list as the check found it.
+struct UpdateEntryPlan {
+    std::string kind;           // "IsAccess" or "IsSqlserver"
+    std::filesystem::path path; // the script file
+    ScriptSurvey survey;        // line mode: what the check learned of the file
+};
+
+class PackageCheck {
+public:
+    // Package names are looked up by `paths`, which the run shares.
+    PackageCheck(std::filesystem::path programFolder, PathResolver& paths)
+        : m_programFolder(std::move(programFolder)), m_paths(paths) {}
+
+    // Why the copy cannot write into `installFolder`; empty when it can.
+    static std::string checkInstallFolder(const std::string& installFolder);
+    // Why `list` cannot run; empty when every entry can, which are then kept as the plan.
+    // Server-side entries are checked for a server reached under the name `database`.
+    std::string checkUpdateList(std::string_view list, std::string_view database);
+
+    // True while a checked list is kept.
+    bool hasPlan() const { return m_plan.has_value(); }
+    // The checked list, empty when none is kept.
+    const std::vector<UpdateEntryPlan>& plan() const;
+    // Hands the checked list to the walk; none is kept afterwards.
+    std::vector<UpdateEntryPlan> takePlan();
+
+private:
+    // Every entry of the list as it will run; false with the reason at the first entry
+    // that cannot.
+    bool planUpdateList(std::string_view list, std::string_view database,
+                        std::vector<UpdateEntryPlan>& plan, std::string& reason);
+
+    std::filesystem::path m_programFolder;
+    PathResolver& m_paths;
+    std::optional<std::vector<UpdateEntryPlan>> m_plan;
+};
+
+} // namespace pupdate

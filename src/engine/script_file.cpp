@@ -1,0 +1,280 @@
+// Line-mode scripts: read line by line for the runner, and surveyed once for the check
+// before the run.
+
+#include "script_file.h"
+
+#include "file_chunks.h"
+
+#include <algorithm>
+#include <cstring>
+#include <system_error>
+
+namespace pupdate {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr char kCtrlZ = '\x1A';
+
+// Where a text list would start its lines: CR, LF and CR LF end a line.
+struct LineCountState {
+    bool atLineStart = true;
+    bool afterCr = false; // the previous unit was a CR that ended a line
+
+    // Takes the next unit of the text (not a zero), counting the line it starts.
+    void take(unsigned unit, std::int64_t& count) {
+        if (afterCr) {
+            afterCr = false;
+            if (unit == '\n') {
+                return; // the LF of a CR LF pair
+            }
+        }
+        if (atLineStart) {
+            ++count;
+            atLineStart = false;
+        }
+        if (unit == '\r' || unit == '\n') {
+            atLineStart = true;
+            afterCr = unit == '\r';
+        }
+    }
+};
+
+// Position of the first `c` in data[from, size), or `size`.
+std::size_t findByte(const char* data, std::size_t from, std::size_t size, char c) {
+    const void* found = std::memchr(data + from, c, size - from);
+    return found == nullptr ? size
+                            : static_cast<std::size_t>(static_cast<const char*>(found) - data);
+}
+
+// Counts the lines that start in `chunk`. Returns false when a zero byte ended the text.
+// The plain bytes between line breaks are skipped with memchr; the next position of each
+// special byte is remembered, so that every byte is scanned a bounded number of times.
+bool countLines(std::string_view chunk, LineCountState& state, std::int64_t& count) {
+    const char* data = chunk.data();
+    const std::size_t size = chunk.size();
+    std::size_t nextLf = findByte(data, 0, size, '\n');
+    std::size_t nextCr = findByte(data, 0, size, '\r');
+    std::size_t nextNul = findByte(data, 0, size, '\0');
+    std::size_t i = 0;
+    while (i < size) {
+        const char c = data[i];
+        if (c == '\0') {
+            return false;
+        }
+        state.take(static_cast<unsigned char>(c), count);
+        ++i;
+        if (c == '\r' || c == '\n') {
+            continue;
+        }
+        if (nextLf < i) {
+            nextLf = findByte(data, i, size, '\n');
+        }
+        if (nextCr < i) {
+            nextCr = findByte(data, i, size, '\r');
+        }
+        if (nextNul < i) {
+            nextNul = findByte(data, i, size, '\0');
+        }
+        i = std::min({nextLf, nextCr, nextNul});
+    }
+    return true;
+}
+
+} // namespace
+
+ScriptLineReader::ScriptLineReader(const fs::path& file) : m_path(file), m_buffer(kChunkSize) {
+    openForReading(m_in, m_path);
+}
+
+unsigned ScriptLineReader::unitAt(std::size_t pos) const {
+    return utf16Unit(m_buffer.data() + pos, m_bigEndian);
+}
+
+bool ScriptLineReader::fill() {
+    if (m_eof) {
+        return false;
+    }
+    m_pos = 0;
+    m_end = readChunk(m_in, m_path, m_buffer.data(), m_buffer.size());
+    if (m_first) {
+        m_first = false;
+        if (const auto mark = byteOrderMark(std::string_view(m_buffer.data(), m_end))) {
+            m_pos = mark->length;
+            m_wide = mark->encoding != TextEncoding::Utf8;
+            m_bigEndian = mark->encoding == TextEncoding::Utf16Be;
+        }
+    }
+    if (m_end == 0) {
+        m_eof = true;
+        return false;
+    }
+    // Ctrl-Z ends the file: nothing after it is read. Every chunk but the last has the
+    // buffer's even size, so UTF-16 units never straddle two chunks.
+    if (!m_wide) {
+        if (const void* stop = std::memchr(m_buffer.data() + m_pos, kCtrlZ, m_end - m_pos)) {
+            m_end = static_cast<std::size_t>(static_cast<const char*>(stop) - m_buffer.data());
+            m_eof = true;
+        }
+    } else {
+        for (std::size_t at = m_pos; at + 1 < m_end; at += 2) {
+            if (unitAt(at) == static_cast<unsigned char>(kCtrlZ)) {
+                m_end = at;
+                m_eof = true;
+                break;
+            }
+        }
+    }
+    return true;
+}
+
+bool ScriptLineReader::nextWide(std::string& line) {
+    line.clear();
+    bool started = false;
+    for (;;) {
+        if (m_pos >= m_end && !fill()) {
+            return started;
+        }
+        if (m_pos >= m_end) {
+            continue;
+        }
+        started = true;
+        while (m_pos + 1 < m_end) {
+            const unsigned unit = unitAt(m_pos);
+            m_pos += 2;
+            if (unit == '\n') {
+                return true;
+            }
+            if (unit != '\r') {
+                line.append(m_buffer.data() + m_pos - 2, 2);
+            }
+        }
+        if (m_pos < m_end) {
+            // A byte left over at the end of the file: kept, so the line cannot be decoded.
+            line.push_back(m_buffer[m_pos]);
+            m_pos = m_end;
+        }
+    }
+}
+
+bool ScriptLineReader::next(std::string& line) {
+    if (m_first && !fill()) {
+        line.clear();
+        return false;
+    }
+    if (m_wide) {
+        return nextWide(line);
+    }
+    line.clear();
+    bool started = false; // some byte of this line has been consumed
+    for (;;) {
+        if (m_pos >= m_end && !fill()) {
+            return started;
+        }
+        if (m_pos >= m_end) {
+            continue; // a chunk that held nothing but the byte-order mark
+        }
+        started = true;
+        const char* begin = m_buffer.data() + m_pos;
+        const std::size_t available = m_end - m_pos;
+        const void* feed = std::memchr(begin, '\n', available);
+        const std::size_t length =
+            feed == nullptr ? available : static_cast<const char*>(feed) - begin;
+
+        // Every CR is dropped: one before the LF belongs to the line break, a lone one is
+        // dropped and the line goes on.
+        const char* piece = begin;
+        const char* const pieceEnd = begin + length;
+        while (piece < pieceEnd) {
+            const void* cr = std::memchr(piece, '\r', static_cast<std::size_t>(pieceEnd - piece));
+            const char* stop = cr == nullptr ? pieceEnd : static_cast<const char*>(cr);
+            line.append(piece, static_cast<std::size_t>(stop - piece));
+            piece = cr == nullptr ? pieceEnd : stop + 1;
+        }
+
+        if (feed != nullptr) {
+            m_pos += length + 1;
+            return true;
+        }
+        m_pos = m_end;
+    }
+}
+
+namespace {
+
+// Counts the lines of UTF-16 text the way countLines counts bytes: CR, LF and CR LF end
+// a line, a zero unit ends the text. `bytes` holds whole units only.
+bool countWideLines(std::string_view bytes, bool bigEndian, LineCountState& state,
+                    std::int64_t& count) {
+    for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
+        const unsigned unit = utf16Unit(bytes.data() + i, bigEndian);
+        if (unit == 0) {
+            return false;
+        }
+        state.take(unit, count);
+    }
+    return true;
+}
+
+} // namespace
+
+ScriptSurvey surveyScript(const fs::path& file) {
+    std::ifstream in;
+    openForReading(in, file);
+    std::vector<char> buffer(kChunkSize);
+
+    ScriptSurvey survey;
+    EncodingDetector detector;
+    std::optional<ByteOrderMark> mark;
+    bool first = true;
+    bool textEnded = false;  // a zero byte ends the text for counting
+    bool beforeCtrlZ = true; // the encoding looks only at bytes before Ctrl-Z
+    LineCountState state;
+    std::optional<TransactionStatementScan> scan;
+
+    for (;;) {
+        const std::size_t size = readChunk(in, file, buffer.data(), buffer.size());
+        std::size_t from = 0;
+        if (first) {
+            first = false;
+            mark = byteOrderMark(std::string_view(buffer.data(), size));
+            from = mark ? mark->length : 0;
+            scan.emplace(mark ? std::optional(mark->encoding) : std::nullopt);
+        }
+        if (size == 0) {
+            break;
+        }
+        const std::string_view chunk(buffer.data() + from, size - from);
+        scan->feed(chunk);
+
+        if (mark && mark->encoding != TextEncoding::Utf8) {
+            if (!textEnded) {
+                textEnded = !countWideLines(chunk, mark->encoding == TextEncoding::Utf16Be, state,
+                                            survey.lineCount);
+            }
+            if (textEnded && scan->done()) {
+                break;
+            }
+            continue;
+        }
+        if (beforeCtrlZ && !mark) {
+            const std::size_t upTo = std::min(chunk.size(), chunk.find(kCtrlZ));
+            detector.feed(chunk.substr(0, upTo));
+            beforeCtrlZ = upTo == chunk.size();
+        }
+        if (!textEnded) {
+            textEnded = !countLines(chunk, state, survey.lineCount);
+        }
+        if (textEnded && (!beforeCtrlZ || mark) && scan->done()) {
+            break; // nothing more to learn from the rest of the file
+        }
+    }
+    survey.encoding = mark ? mark->encoding : detector.finish();
+    if (scan) {
+        survey.transactionStatement = scan->finish(survey.encoding);
+    }
+    return survey;
+}
+
+} // namespace pupdate

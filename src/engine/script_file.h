@@ -1,0 +1,60 @@
+#pragma once
+// A line-mode script: read line by line as the line runner runs it, and surveyed once
+// before the run for its line count, its encoding and any line that would begin or end
+// a transaction (transaction_scan.h).
+
+#include "code_page.h"
+#include "transaction_scan.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace pupdate {
+
+// Reads a line-mode script line by line without holding the file: LF or CR LF ends a
+// line, a lone CR is dropped, Ctrl-Z (0x1A) ends the file, a last line without a break
+// is read, a final break adds no empty line. Lines are raw bytes in the file's encoding,
+// without the byte-order mark at the start of the file. A file with a UTF-16 mark is read
+// in code units of that byte order: its lines are the units' bytes, and the rules above
+// apply to the characters LF, CR and U+001A.
+class ScriptLineReader {
+public:
+    // Raises std::system_error when the file cannot be opened.
+    explicit ScriptLineReader(const std::filesystem::path& file);
+    // False at the end of the file. Raises std::system_error on a read error.
+    bool next(std::string& line);
+
+private:
+    bool fill();
+    bool nextWide(std::string& line);
+    unsigned unitAt(std::size_t pos) const;
+
+    std::filesystem::path m_path;
+    std::ifstream m_in;
+    std::vector<char> m_buffer;
+    std::size_t m_pos = 0;
+    std::size_t m_end = 0;
+    bool m_eof = false;  // no more bytes from the file (end or Ctrl-Z)
+    bool m_first = true; // byte-order mark not yet checked
+    bool m_wide = false; // UTF-16: two bytes a unit
+    bool m_bigEndian = false;
+};
+
+// What a streaming pass over a line-mode script learns before it is run.
+struct ScriptSurvey {
+    // Number of lines, counted the way a text list loads a file: a CR, an LF or a
+    // CR LF pair ends a line, a zero byte ends the text, a final break adds no line.
+    std::int64_t lineCount = 0;
+    // Its byte-order mark's, else decided from the whole text up to Ctrl-Z.
+    TextEncoding encoding = TextEncoding::Gbk;
+    // The first line that would begin or end a transaction itself, read in that encoding.
+    std::optional<TransactionStatement> transactionStatement;
+};
+// Streams the file once. Raises std::system_error when it cannot be opened or read.
+ScriptSurvey surveyScript(const std::filesystem::path& file);
+
+} // namespace pupdate
