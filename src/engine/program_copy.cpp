@@ -209,9 +209,11 @@ struct Place {
 // receives the package's "bin" instead of getting a twin.
 class TreeCopy {
 public:
+    // With `plan` nothing is written: what would be copied, replaced and skipped goes there.
     TreeCopy(UpgradeRun& run, Progress& progress, const PackageOwnFiles& package,
-             Listings& listings)
-        : m_run(run), m_progress(progress), m_package(package), m_listings(listings) {
+             Listings& listings, CopyPlan* plan = nullptr)
+        : m_run(run), m_progress(progress), m_package(package), m_listings(listings),
+          m_plan(plan) {
         // Temporary names carry this process, so that a later copy can tell whether the
         // one that made them still runs, and a token of this copy, so that they meet
         // nobody's files.
@@ -229,7 +231,13 @@ public:
         std::error_code error;
         m_installation = filetree::realPath(targetPath, error);
         Identity identity;
-        if (noteDestination(target, targetPath, identity) &&
+        if (m_plan != nullptr && !target.isOpen()) {
+            // An installation folder that does not exist yet: everything is new.
+            if (enterFolder(source, sourcePath, targetPath)) {
+                copyContents(source, sourcePath, target, identity, targetPath, true);
+                m_openFolders.pop_back();
+            }
+        } else if (noteDestination(target, targetPath, identity) &&
             enterFolder(source, sourcePath, targetPath)) {
             copyContents(source, sourcePath, target, identity, targetPath, false);
             m_openFolders.pop_back();
@@ -254,7 +262,9 @@ private:
         if (!fresh) {
             std::error_code ignored; // an unreadable destination fails on the first write
             target.list(installed, ignored);
-            removeLeftovers(target, targetPath, installed);
+            if (m_plan == nullptr) {
+                removeLeftovers(target, targetPath, installed);
+            }
         }
         const DestinationNames existing(std::move(installed));
         for (const Entry& entry : entries) {
@@ -296,9 +306,19 @@ private:
             return;
         }
         bool created = false;
-        const Folder target = targetParent.makeFolder(toName, created, error);
+        Folder target;
+        if (m_plan == nullptr) {
+            target = targetParent.makeFolder(toName, created, error);
+        } else if (targetParent.isOpen()) {
+            target = targetParent.openFolder(toName, error);
+            created = !target.isOpen() && error == std::errc::no_such_file_or_directory;
+        } else {
+            created = true; // below a folder that would be made
+        }
         Identity identity;
-        if (!target.isOpen()) {
+        if (!target.isOpen() && m_plan != nullptr && created) {
+            copyContents(source, from, target, identity, to, true);
+        } else if (!target.isOpen()) {
             report(failure("cannot create folder", to, error));
         } else if (noteDestination(target, to, identity)) {
             if (m_package.folders.count(identity) != 0) {
@@ -323,6 +343,8 @@ private:
         if (present == nullptr) {
             if (!replaceFile(source, fromName, target, fromName, nullptr, error)) {
                 reportFailure(place.from(), place.to(), error);
+            } else if (m_plan != nullptr) {
+                planned(CopyPlanItem::Action::New, place.from(), place.to());
             }
             return;
         }
@@ -332,6 +354,8 @@ private:
             } else if (!replaceFile(source, fromName, target, present->name, &present->name,
                                     error)) {
                 reportFailure(place.from(), place.to(), error);
+            } else if (m_plan != nullptr) {
+                planned(CopyPlanItem::Action::Replace, place.from(), place.to());
             }
             return;
         }
@@ -351,12 +375,17 @@ private:
                 reportPackageFile(from, leadsTo);
             } else if (!replaceFile(source, fromName, folder, name, &name, error)) {
                 reportFailure(from, leadsTo, error);
+            } else if (m_plan != nullptr) {
+                planned(CopyPlanItem::Action::Replace, from, leadsTo);
             }
             return;
         }
         if (!replaceFile(source, fromName, target, present->name, nullptr, error)) {
             reportFailure(from, to, error);
             return;
+        }
+        if (m_plan != nullptr) {
+            planned(CopyPlanItem::Action::Replace, from, to);
         }
         notice("安装目录中的链接指向安装目录以外，已换成新文件，链接所指的文件未改动: " +
                pathToUtf8(to) + " -> " + (error ? std::string("?") : pathToUtf8(leadsTo)));
@@ -451,8 +480,8 @@ private:
                      const std::string* keepFrom, std::error_code& error) {
         const filetree::SourceFile source =
             filetree::SourceFile::open(sourceFolder, fromName, error);
-        if (!source.isOpen()) {
-            return false;
+        if (!source.isOpen() || m_plan != nullptr) {
+            return source.isOpen(); // a plan learns only whether the file can be read
         }
         std::string temporary;
         filetree::NewFile file;
@@ -492,14 +521,33 @@ private:
         m_progress.repaint();
     }
 
-    void report(const std::string& message) { m_run.WriteExceptionLog(message); }
+    void report(const std::string& message) {
+        if (m_plan != nullptr) {
+            m_plan->items.push_back({CopyPlanItem::Action::Skip, {}, {}, 0, message});
+        } else {
+            m_run.WriteExceptionLog(message);
+        }
+    }
 
-    void notice(const std::string& message) { m_run.writeNotice(message); }
+    void notice(const std::string& message) {
+        if (m_plan != nullptr) {
+            m_plan->notices.push_back(message);
+        } else {
+            m_run.writeNotice(message);
+        }
+    }
+
+    void planned(CopyPlanItem::Action action, const fs::path& from, const fs::path& to) {
+        std::error_code error;
+        const std::uintmax_t bytes = fs::file_size(from, error);
+        m_plan->items.push_back({action, from, to, error ? 0 : bytes, {}});
+    }
 
     UpgradeRun& m_run;
     Progress& m_progress;
     const PackageOwnFiles& m_package;
     Listings& m_listings;
+    CopyPlan* m_plan;
     fs::path m_installation; // the installation folder, links resolved
     std::string m_temporaryStem;
     std::uint64_t m_temporaries = 0;
@@ -513,7 +561,22 @@ private:
 } // namespace
 
 void UpgradeRun::CopyProgramFiles() {
+    copyProgramFiles(nullptr, {programFile()});
+}
+
+void UpgradeRun::planProgramCopy(CopyPlan& plan, const std::vector<fs::path>& packagePrograms) {
+    copyProgramFiles(&plan, packagePrograms);
+}
+
+void UpgradeRun::copyProgramFiles(CopyPlan* plan, const std::vector<fs::path>& programs) {
     const RunRecords::Step copying(m_records, LogRecordKind::Copy);
+    const auto log = [&](const std::string& message) {
+        if (plan != nullptr) {
+            plan->items.push_back({CopyPlanItem::Action::Skip, {}, {}, 0, message});
+        } else {
+            WriteExceptionLog(message);
+        }
+    };
     fs::path sourcePath;
     if (!m_paths.findFolder(m_programFolder, kProgramFilesFolder, sourcePath)) {
         return;
@@ -521,7 +584,7 @@ void UpgradeRun::CopyProgramFiles() {
     // The installation folder is used exactly as typed.
     const fs::path destination = pathFromUtf8(m_settings.installFolder);
     if (m_settings.installFolder.empty()) {
-        WriteExceptionLog("cannot copy program files: the installation folder is empty");
+        log("cannot copy program files: the installation folder is empty");
         return;
     }
 
@@ -530,7 +593,9 @@ void UpgradeRun::CopyProgramFiles() {
         package.addFolder(scripts);
     }
     package.addFile(m_paths.resolve(m_programFolder, kSettingsFileName));
-    package.addFile(programFile());
+    for (const fs::path& program : programs) {
+        package.addFile(program);
+    }
     if (m_plan) {
         for (const UpdateEntryPlan& entry : *m_plan) {
             package.addFile(entry.path);
@@ -538,10 +603,18 @@ void UpgradeRun::CopyProgramFiles() {
     }
 
     std::error_code created;
-    fs::create_directories(destination, created);
+    if (plan == nullptr) {
+        fs::create_directories(destination, created);
+    }
     std::error_code error;
-    const Folder target = Folder::open(destination, error);
-    const Folder source = target.isOpen() ? Folder::open(sourcePath, error) : Folder();
+    Folder target = Folder::open(destination, error);
+    // A plan copies into a folder that does not exist yet as into an empty one.
+    const bool planNew = plan != nullptr && !target.isOpen() && !fs::exists(destination);
+    if (planNew) {
+        target = Folder();
+    }
+    const bool targetUsable = target.isOpen() || planNew;
+    const Folder source = targetUsable ? Folder::open(sourcePath, error) : Folder();
     Identity destinationIdentity;
     if (target.isOpen()) {
         std::error_code ignored; // the copy reports it when it notes the folder
@@ -556,17 +629,15 @@ void UpgradeRun::CopyProgramFiles() {
     progress->setPosition(0);
     progress->repaint();
 
-    if (!target.isOpen()) {
-        WriteExceptionLog(
-            failure("cannot create installation folder", destination, created ? created : error));
+    if (!targetUsable) {
+        log(failure("cannot create installation folder", destination, created ? created : error));
     } else if (!source.isOpen()) {
-        WriteExceptionLog(failure("cannot read folder", sourcePath, error));
-    } else if (package.folders.count(destinationIdentity) != 0) {
-        WriteExceptionLog(failure("cannot copy into the update package's own script folder",
-                                  sourcePath, destination,
-                                  errorCode(std::errc::operation_not_permitted)));
+        log(failure("cannot read folder", sourcePath, error));
+    } else if (target.isOpen() && package.folders.count(destinationIdentity) != 0) {
+        log(failure("cannot copy into the update package's own script folder", sourcePath,
+                    destination, errorCode(std::errc::operation_not_permitted)));
     } else {
-        TreeCopy(*this, *progress, package, listings)
+        TreeCopy(*this, *progress, package, listings, plan)
             .copyTree(source, sourcePath, target, destination);
     }
     progress->close();

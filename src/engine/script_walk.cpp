@@ -15,6 +15,7 @@
 #include <stdexcept>
 #include <string>
 #include <system_error>
+#include <utility>
 
 namespace pupdate {
 
@@ -47,6 +48,11 @@ bool namesAForeignDrive(const std::string& folder) {
 
 } // namespace
 
+std::string installFolderRefusal(const std::string& installFolder) {
+    return namesAForeignDrive(installFolder) ? "目标位置不是本系统的文件夹: " + installFolder
+                                             : std::string();
+}
+
 bool UpgradeRun::planUpdateList(std::vector<UpdateEntryPlan>& plan, std::string& reason) {
     plan.clear();
     // Links may lead anywhere inside the package, never out of it: what a script's name
@@ -58,77 +64,104 @@ bool UpgradeRun::planUpdateList(std::vector<UpdateEntryPlan>& plan, std::string&
         if (item.empty()) {
             continue;
         }
-        const UpdateEntry entry = splitEntry(item);
-        if (entry.kind != kLineMode && entry.kind != kServerSideMode) {
-            // Skipping it would report a script that never ran as applied.
-            reason =
-                "未知的脚本类型 \"" + entry.kind + "\"（应为 IsAccess 或 IsSqlserver）: " + item;
+        UpdateEntryPlan step;
+        if (!planUpdateItem(item, package, packageError, step, reason)) {
             return false;
-        }
-        if (!staysInside(entry.file)) {
-            reason = "脚本路径超出了升级包文件夹: " + entry.file;
-            return false;
-        }
-        UpdateEntryPlan step{
-            entry.kind,
-            m_paths.resolve(m_programFolder, std::string(kScriptFolder) + "\\" + entry.file),
-            {}};
-        const std::string shown = pathToUtf8(step.path);
-        std::error_code realError = packageError;
-        const fs::path real = realError ? fs::path() : filetree::realPath(step.path, realError);
-        if (realError) {
-            reason = "无法确定脚本文件的位置 " + shown + ": " + realError.message();
-            return false;
-        }
-        if (!filetree::isWithin(real, package)) {
-            reason = "脚本文件在升级包文件夹以外: " + entry.file + " -> " + pathToUtf8(real);
-            return false;
-        }
-        if (entry.kind == kServerSideMode) {
-            // The server reads the file itself, so it need not exist here; but the command
-            // must be one that can be handed to the server.
-            try {
-                buildOsqlCommand(m_openedDatabase, shown);
-            } catch (const std::invalid_argument& error) {
-                reason = error.what();
-                return false;
-            }
-        } else {
-            std::error_code error;
-            const fs::file_status status = fs::status(step.path, error);
-            if (status.type() == fs::file_type::not_found) {
-                reason = "找不到脚本文件: " + shown;
-                return false;
-            }
-            if (status.type() != fs::file_type::regular) {
-                reason = "脚本文件不是普通文件: " + shown;
-                return false;
-            }
-            // Read now, once: the line count and the encoding serve the walk.
-            try {
-                step.survey = surveyScript(step.path);
-            } catch (const std::system_error& readError) {
-                reason = "无法读取脚本文件 " + shown + ": " + readError.code().message();
-                return false;
-            }
-            // The run's transaction is the program's: a script that ends or begins one
-            // itself would leave part of the run committed whatever the outcome.
-            if (const auto& control = step.survey.transactionStatement) {
-                reason = "脚本文件 " + shown + " 第 " + std::to_string(control->line) +
-                         " 行是事务控制语句，升级的事务只能由升级程序开始和结束: " + control->text;
-                return false;
-            }
         }
         plan.push_back(std::move(step));
     }
     return true;
 }
 
+std::vector<UpgradeRun::ItemCheck> UpgradeRun::checkUpdateList(const std::string& database) {
+    const std::string opened = std::exchange(m_openedDatabase, database);
+    std::error_code packageError;
+    const fs::path package = filetree::realPath(m_programFolder, packageError);
+    std::vector<ItemCheck> checks;
+    for (std::string& item : splitUpdateList(m_updateFiles)) {
+        ItemCheck check{std::move(item), {}, {}};
+        if (!check.item.empty()) {
+            planUpdateItem(check.item, package, packageError, check.entry, check.reason);
+        }
+        checks.push_back(std::move(check));
+    }
+    m_openedDatabase = opened;
+    return checks;
+}
+
+bool UpgradeRun::planUpdateItem(const std::string& item, const fs::path& package,
+                                std::error_code packageError, UpdateEntryPlan& step,
+                                std::string& reason) {
+    const UpdateEntry entry = splitEntry(item);
+    if (entry.kind != kLineMode && entry.kind != kServerSideMode) {
+        // Skipping it would report a script that never ran as applied.
+        reason =
+            "未知的脚本类型 \"" + entry.kind + "\"（应为 IsAccess 或 IsSqlserver）: " + item;
+        return false;
+    }
+    if (!staysInside(entry.file)) {
+        reason = "脚本路径超出了升级包文件夹: " + entry.file;
+        return false;
+    }
+    step = UpdateEntryPlan{
+        entry.kind,
+        m_paths.resolve(m_programFolder, std::string(kScriptFolder) + "\\" + entry.file),
+        {}};
+    const std::string shown = pathToUtf8(step.path);
+    std::error_code realError = packageError;
+    const fs::path real = realError ? fs::path() : filetree::realPath(step.path, realError);
+    if (realError) {
+        reason = "无法确定脚本文件的位置 " + shown + ": " + realError.message();
+        return false;
+    }
+    if (!filetree::isWithin(real, package)) {
+        reason = "脚本文件在升级包文件夹以外: " + entry.file + " -> " + pathToUtf8(real);
+        return false;
+    }
+    if (entry.kind == kServerSideMode) {
+        // The server reads the file itself, so it need not exist here; but the command
+        // must be one that can be handed to the server.
+        try {
+            buildOsqlCommand(m_openedDatabase, shown);
+        } catch (const std::invalid_argument& error) {
+            reason = error.what();
+            return false;
+        }
+    } else {
+        std::error_code error;
+        const fs::file_status status = fs::status(step.path, error);
+        if (status.type() == fs::file_type::not_found) {
+            reason = "找不到脚本文件: " + shown;
+            return false;
+        }
+        if (status.type() != fs::file_type::regular) {
+            reason = "脚本文件不是普通文件: " + shown;
+            return false;
+        }
+        // Read now, once: the line count and the encoding serve the walk.
+        try {
+            step.survey = surveyScript(step.path);
+        } catch (const std::system_error& readError) {
+            reason = "无法读取脚本文件 " + shown + ": " + readError.code().message();
+            return false;
+        }
+        // The run's transaction is the program's: a script that ends or begins one
+        // itself would leave part of the run committed whatever the outcome.
+        if (const auto& control = step.survey.transactionStatement) {
+            reason = "脚本文件 " + shown + " 第 " + std::to_string(control->line) +
+                     " 行是事务控制语句，升级的事务只能由升级程序开始和结束: " + control->text;
+            return false;
+        }
+    }
+    return true;
+}
+
 bool UpgradeRun::CheckUpdatePackage(bool copies, bool appliesScripts) {
     std::string reason;
-    if (copies && namesAForeignDrive(m_settings.installFolder)) {
-        reason = "目标位置不是本系统的文件夹: " + m_settings.installFolder;
-    } else if (appliesScripts) {
+    if (copies) {
+        reason = installFolderRefusal(m_settings.installFolder);
+    }
+    if (reason.empty() && appliesScripts) {
         std::vector<UpdateEntryPlan> plan;
         if (planUpdateList(plan, reason)) {
             m_plan = std::move(plan);

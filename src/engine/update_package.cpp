@@ -248,6 +248,7 @@ SettingsFile SettingsFile::fromBytes(std::string&& content) {
     EncodingDetector detector;
     detector.feed(text);
     const TextEncoding likelier = detector.finish();
+    settings.m_decision = detector.decision();
     const TextEncoding other =
         likelier == TextEncoding::Gbk ? TextEncoding::Utf8 : TextEncoding::Gbk;
     for (const TextEncoding encoding : {likelier, other}) {
@@ -332,8 +333,8 @@ SettingsFile::Sections SettingsFile::parseIn(std::string_view bytes, TextEncodin
     return sections;
 }
 
-std::optional<std::string> SettingsFile::value(std::string_view section,
-                                               std::string_view key) const {
+std::optional<std::string> SettingsFile::value(std::string_view section, std::string_view key,
+                                               TextEncoding* from) const {
     for (const Reading& reading : m_readings) {
         if (!reading.parsed) {
             reading.parsed =
@@ -351,6 +352,9 @@ std::optional<std::string> SettingsFile::value(std::string_view section,
             throw CodePageError(std::string("the value is not valid ") +
                                 encodingName(reading.encoding) + " text");
         }
+        if (from != nullptr) {
+            *from = reading.encoding;
+        }
         return foundKey->second.text;
     }
     return std::nullopt;
@@ -360,8 +364,9 @@ UpdateListSetting readUpdateList(const fs::path& programFolder) {
     const fs::path file = resolveCaseInsensitive(programFolder, kSettingsFileName);
     const SettingsFile settings = SettingsFile::load(file);
     std::optional<std::string> list;
+    TextEncoding from = TextEncoding::Gbk;
     try {
-        list = settings.value(kUpdateListSection, kUpdateListKey);
+        list = settings.value(kUpdateListSection, kUpdateListKey, &from);
     } catch (const CodePageError&) {
         throw PackageError("升级设置文件中的升级列表（顺序）不是有效的文本：" + pathToUtf8(file));
     }
@@ -369,7 +374,12 @@ UpdateListSetting readUpdateList(const fs::path& programFolder) {
     if (list && list->find('\0') != std::string::npos) {
         throw PackageError("升级设置文件中的升级列表（顺序）含有零字节：" + pathToUtf8(file));
     }
-    UpdateListSetting setting{list.value_or(""), {}};
+    UpdateListSetting setting;
+    setting.list = list.value_or("");
+    setting.file = file;
+    setting.encoding = list ? std::optional(from) : std::nullopt;
+    setting.readings = settings.readings();
+    setting.decision = settings.decision();
     if (!list && settings.holdsText()) {
         std::string tried;
         for (const TextEncoding encoding : settings.readings()) {
@@ -481,6 +491,8 @@ bool ScriptLineReader::fill() {
     }
     // Ctrl-Z ends the file: nothing after it is read. Every chunk but the last has the
     // buffer's even size, so UTF-16 units never straddle two chunks.
+    const std::size_t chunkEnd = m_end;
+    const std::size_t unit = m_wide ? 2 : 1;
     if (!m_wide) {
         if (const void* stop = std::memchr(m_buffer.data() + m_pos, kCtrlZ, m_end - m_pos)) {
             m_end = static_cast<std::size_t>(static_cast<const char*>(stop) - m_buffer.data());
@@ -495,6 +507,11 @@ bool ScriptLineReader::fill() {
             }
         }
     }
+    // A Ctrl-Z as the last character is the old end-of-file mark; one with more after it
+    // hides that rest.
+    if (m_eof && (m_end + unit < chunkEnd || m_in.peek() != std::ifstream::traits_type::eof())) {
+        m_ctrlZLine = m_lines + 1;
+    }
     return true;
 }
 
@@ -503,6 +520,7 @@ bool ScriptLineReader::nextWide(std::string& line) {
     bool started = false;
     for (;;) {
         if (m_pos >= m_end && !fill()) {
+            m_lines += started ? 1 : 0;
             return started;
         }
         if (m_pos >= m_end) {
@@ -513,9 +531,17 @@ bool ScriptLineReader::nextWide(std::string& line) {
             const unsigned unit = unitAt(m_pos);
             m_pos += 2;
             if (unit == '\n') {
+                m_pendingCr = false;
+                ++m_lines;
                 return true;
             }
-            if (unit != '\r') {
+            if (m_pendingCr) {
+                m_pendingCr = false;
+                noteLoneCr();
+            }
+            if (unit == '\r') {
+                m_pendingCr = true;
+            } else {
                 line.append(m_buffer.data() + m_pos - 2, 2);
             }
         }
@@ -539,6 +565,7 @@ bool ScriptLineReader::next(std::string& line) {
     bool started = false; // some byte of this line has been consumed
     for (;;) {
         if (m_pos >= m_end && !fill()) {
+            m_lines += started ? 1 : 0;
             return started;
         }
         if (m_pos >= m_end) {
@@ -555,18 +582,49 @@ bool ScriptLineReader::next(std::string& line) {
         // dropped and the line goes on.
         const char* piece = begin;
         const char* const pieceEnd = begin + length;
+        if (m_pendingCr) {
+            // The CR that ended the last chunk is lone unless this one starts with the LF.
+            m_pendingCr = false;
+            if (length != 0 || feed == nullptr) {
+                noteLoneCr();
+            }
+        }
         while (piece < pieceEnd) {
             const void* cr = std::memchr(piece, '\r', static_cast<std::size_t>(pieceEnd - piece));
             const char* stop = cr == nullptr ? pieceEnd : static_cast<const char*>(cr);
             line.append(piece, static_cast<std::size_t>(stop - piece));
             piece = cr == nullptr ? pieceEnd : stop + 1;
+            if (cr != nullptr && piece < pieceEnd) {
+                noteLoneCr();
+            } else if (cr != nullptr && feed == nullptr) {
+                m_pendingCr = true;
+            }
         }
 
         if (feed != nullptr) {
             m_pos += length + 1;
+            ++m_lines;
             return true;
         }
         m_pos = m_end;
+    }
+}
+
+ScriptLineVerdict decodeScriptLine(std::string_view raw, TextEncoding encoding,
+                                   std::string& statement) {
+    try {
+        statement = decodeLine(raw, encoding);
+    } catch (const CodePageError&) {
+        return ScriptLineVerdict::NotText;
+    }
+    return statement.find('\0') != std::string::npos ? ScriptLineVerdict::ZeroCharacter
+                                                      : ScriptLineVerdict::Runs;
+}
+
+void ScriptLineReader::noteLoneCr() {
+    ++m_loneCrs;
+    if (m_firstLoneCrLine == 0) {
+        m_firstLoneCrLine = m_lines + 1;
     }
 }
 
@@ -640,6 +698,9 @@ ScriptSurvey surveyScript(const fs::path& file) {
         }
     }
     survey.encoding = mark ? mark->encoding : detector.finish();
+    if (!mark) {
+        survey.decision = detector.decision();
+    }
     if (scan) {
         survey.transactionStatement = scan->finish(survey.encoding);
     }

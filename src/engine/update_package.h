@@ -51,7 +51,11 @@ public:
 
     // The value, or nullopt when no reading has the section and key. A value that is not
     // valid text in the encoding of the reading that has it raises CodePageError.
-    std::optional<std::string> value(std::string_view section, std::string_view key) const;
+    // `from`, when given, receives the encoding of the reading that had it.
+    std::optional<std::string> value(std::string_view section, std::string_view key,
+                                     TextEncoding* from = nullptr) const;
+    // How the content without its byte-order mark was weighed between GBK and UTF-8.
+    EncodingDetector::Decision decision() const { return m_decision; }
     // The file holds something besides blanks and a byte-order mark.
     bool holdsText() const { return m_holdsText; }
     // The encodings of the readings, in the order in which they are tried.
@@ -74,6 +78,7 @@ private:
     std::string m_bytes;
     std::vector<Reading> m_readings;
     bool m_holdsText = false;
+    EncodingDetector::Decision m_decision;
 };
 
 // The update list as Update.ini gives it.
@@ -84,6 +89,13 @@ struct UpdateListSetting {
     // When the file holds text but none of its readings has the key: why no script will
     // run, for the log (names the file and the encodings tried). Empty otherwise.
     std::string notFound;
+    // The file as found on disk (its spelling), and how it was read: the encoding of the
+    // reading that held the list (none when no reading did), the readings in the order
+    // they were tried, and how GBK and UTF-8 were weighed.
+    std::filesystem::path file;
+    std::optional<TextEncoding> encoding;
+    std::vector<TextEncoding> readings;
+    EncodingDetector::Decision decision;
 };
 
 // Reads the update list from Update.ini in the program folder. Raises PackageError when
@@ -116,6 +128,14 @@ public:
     // False at the end of the file. Raises std::system_error on a read error.
     bool next(std::string& line);
 
+    // What the reading has met so far that joins or ends lines where a person reading the
+    // file in an editor would not expect it (line numbers count the lines next() gave,
+    // from 1; 0 when there is none): carriage returns dropped inside a line rather than
+    // ending it, and a Ctrl-Z that ended the file although bytes came after it.
+    std::int64_t loneCarriageReturns() const { return m_loneCrs; }
+    std::int64_t firstLoneCarriageReturnLine() const { return m_firstLoneCrLine; }
+    std::int64_t ctrlZLine() const { return m_ctrlZLine; }
+
 private:
     bool fill();
     bool nextWide(std::string& line);
@@ -130,7 +150,20 @@ private:
     bool m_first = true; // byte-order mark not yet checked
     bool m_wide = false; // UTF-16: two bytes a unit
     bool m_bigEndian = false;
+    std::int64_t m_lines = 0;  // lines given so far
+    bool m_pendingCr = false;  // a dropped CR that is lone unless an LF comes next
+    std::int64_t m_loneCrs = 0;
+    std::int64_t m_firstLoneCrLine = 0;
+    std::int64_t m_ctrlZLine = 0;
+    void noteLoneCr();
 };
+
+// What the line runner does with one line of a script: runs it as `statement`, or logs
+// and skips it because it is not valid text in the script's encoding, or because it holds
+// a zero character (the drivers would run only what comes before it).
+enum class ScriptLineVerdict { Runs, NotText, ZeroCharacter };
+ScriptLineVerdict decodeScriptLine(std::string_view raw, TextEncoding encoding,
+                                   std::string& statement);
 
 // What a streaming pass over a line-mode script learns before it is run.
 struct ScriptSurvey {
@@ -141,6 +174,8 @@ struct ScriptSurvey {
     TextEncoding encoding = TextEncoding::Gbk;
     // The first line that would begin or end a transaction itself, read in that encoding.
     std::optional<TransactionStatement> transactionStatement;
+    // How clearly the encoding was decided, for a file without a byte-order mark.
+    EncodingDetector::Decision decision;
 };
 // Streams the file once. Raises std::system_error when it cannot be opened or read.
 ScriptSurvey surveyScript(const std::filesystem::path& file);

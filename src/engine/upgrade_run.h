@@ -4,6 +4,7 @@
 // owns both database connections.
 
 #include "connections.h"
+#include "copy_plan.h"
 #include "odbc.h"
 #include "path_resolve.h"
 #include "person.h"
@@ -123,6 +124,25 @@ public:
     // The records written since the run started (Bt_OkClick).
     const RunRecords& records() const { return m_records; }
 
+    // One item of the update list as the check before the walk finds it: the entry as the
+    // walk will run it, and why the run refuses the package (empty when it does not); a
+    // refused entry holds what the check had learned of it (the path once the kind and
+    // the name passed, the survey once the file was read). An empty item (two commas in
+    // a row) names nothing and is not looked at.
+    struct ItemCheck {
+        std::string item;
+        UpdateEntryPlan entry;
+        std::string reason;
+    };
+    // That check on its own, for a check of the package that opens no database: every
+    // item of UpdateFiles, going on past a refused one. `database` is the name the
+    // connections would be opened with. Nothing is shown, written or remembered.
+    std::vector<ItemCheck> checkUpdateList(const std::string& database);
+    // The copy CopyProgramFiles would make, decided by its own rules without writing
+    // anything; `packagePrograms` are the files of the package's program that the copy
+    // must leave alone.
+    void planProgramCopy(CopyPlan& plan, const std::vector<std::filesystem::path>& packagePrograms);
+
     const std::string& UpdateFiles() const { return m_updateFiles; }
     void setUpdateFiles(std::string list) { m_updateFiles = std::move(list); }
     const std::string& ConnStr() const { return m_connStr; }
@@ -133,6 +153,11 @@ private:
     // Every entry of the list as it will run; false with the reason at the first entry
     // that cannot.
     bool planUpdateList(std::vector<UpdateEntryPlan>& plan, std::string& reason);
+    // One non-empty item of it; `package` is the package folder with its links resolved.
+    bool planUpdateItem(const std::string& item, const std::filesystem::path& package,
+                        std::error_code packageError, UpdateEntryPlan& step, std::string& reason);
+    // CopyProgramFiles, or with `plan` what it would do.
+    void copyProgramFiles(CopyPlan* plan, const std::vector<std::filesystem::path>& programs);
     // The failure path: the reason logged, `message` shown ("升级处理失败！"), roll-back
     // of what is open, the window closed. A log that cannot be written is told in the
     // message's account, not raised.
@@ -166,6 +191,9 @@ private:
     bool m_interrupted = false; // the last walk stopped because the run was asked to
     std::optional<std::vector<UpdateEntryPlan>> m_plan; // checked list, until the walk
 };
+
+// Why the run refuses to copy into `installFolder` as typed, or empty when it does not.
+std::string installFolderRefusal(const std::string& installFolder);
 
 // The osql command line handed to master.dbo.xp_cmdshell. Raises std::invalid_argument
 // when the database name or the path is not text, or holds a character the server's

@@ -233,6 +233,7 @@ TextEncoding EncodingDetector::finish() {
     if (!m_gbk.finish()) {
         return TextEncoding::Utf8;
     }
+    m_decision = {true, m_gbk.cost(), m_utf8.cost()};
     return m_utf8.cost() < m_gbk.cost() ? TextEncoding::Utf8 : TextEncoding::Gbk;
 }
 
