@@ -9,6 +9,7 @@
 #include "upgrade_run.h"
 #include "utf8_path.h"
 
+#include <algorithm>
 #include <cctype>
 #include <exception>
 #include <memory>
@@ -86,6 +87,16 @@ std::vector<UpgradeRun::ItemCheck> UpgradeRun::checkUpdateList(const std::string
         checks.push_back(std::move(check));
     }
     m_openedDatabase = opened;
+    m_plan.reset();
+    if (std::none_of(checks.begin(), checks.end(),
+                     [](const ItemCheck& check) { return !check.reason.empty(); })) {
+        m_plan.emplace();
+        for (const ItemCheck& check : checks) {
+            if (!check.item.empty()) {
+                m_plan->push_back(check.entry);
+            }
+        }
+    }
     return checks;
 }
 

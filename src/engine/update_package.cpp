@@ -510,7 +510,11 @@ bool ScriptLineReader::fill() {
     // A Ctrl-Z as the last character is the old end-of-file mark; one with more after it
     // hides that rest.
     if (m_eof && (m_end + unit < chunkEnd || m_in.peek() != std::ifstream::traits_type::eof())) {
+        // The line in progress when this chunk began, and the line breaks before the Ctrl-Z.
         m_ctrlZLine = m_lines + 1;
+        for (std::size_t at = m_pos; at + unit <= m_end; at += unit) {
+            m_ctrlZLine += (m_wide ? unitAt(at) : static_cast<unsigned char>(m_buffer[at])) == '\n';
+        }
     }
     return true;
 }
@@ -698,6 +702,7 @@ ScriptSurvey surveyScript(const fs::path& file) {
         }
     }
     survey.encoding = mark ? mark->encoding : detector.finish();
+    survey.marked = mark.has_value();
     if (!mark) {
         survey.decision = detector.decision();
     }

@@ -172,6 +172,7 @@ struct ScriptSurvey {
     std::int64_t lineCount = 0;
     // Its byte-order mark's, else decided from the whole text up to Ctrl-Z.
     TextEncoding encoding = TextEncoding::Gbk;
+    bool marked = false; // the file starts with a byte-order mark
     // The first line that would begin or end a transaction itself, read in that encoding.
     std::optional<TransactionStatement> transactionStatement;
     // How clearly the encoding was decided, for a file without a byte-order mark.

@@ -136,7 +136,8 @@ public:
     };
     // That check on its own, for a check of the package that opens no database: every
     // item of UpdateFiles, going on past a refused one. `database` is the name the
-    // connections would be opened with. Nothing is shown, written or remembered.
+    // connections would be opened with. Nothing is shown or written; when no item is
+    // refused the entries are kept for the copy, as CheckUpdatePackage keeps them.
     std::vector<ItemCheck> checkUpdateList(const std::string& database);
     // The copy CopyProgramFiles would make, decided by its own rules without writing
     // anything; `packagePrograms` are the files of the package's program that the copy
