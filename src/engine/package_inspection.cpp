@@ -314,7 +314,9 @@ PackageInspection inspectPackage(const fs::path& package,
             }
             if (entry.refused) {
                 const auto& control = check.entry.survey.transactionStatement;
-                findings.error(control ? "transaction-statement" : "entry-refused", entry.path,
+                // An entry refused before its name was resolved is told at the list.
+                findings.error(control ? "transaction-statement" : "entry-refused",
+                               entry.path.empty() ? result.settingsFile : entry.path,
                                control ? control->line : 0, check.reason);
                 result.entries.push_back(std::move(entry));
                 continue;
