@@ -24,7 +24,8 @@ constexpr int kUsageError = 2;
 
 const char* const kUsage =
     "用法: P_Update_check [--json] [--database <数据库名>] <升级包文件夹> [<安装目录>]\n"
-    "按升级程序的方式读取升级包（Update.ini、UpdatePro、UpdateSql），不连接数据库，不改动任何文件，\n"
+    "按升级程序的方式读取升级包（Update."
+    "ini、UpdatePro、UpdateSql），不连接数据库，不改动任何文件，\n"
     "列出升级列表、错误和警告；给出安装目录时还列出复制程序文件的计划。\n"
     "  --json       以一个 JSON 文档输出同样的内容\n"
     "  --database   osql 命令中的数据库名（默认以“数据库名”代替）\n"

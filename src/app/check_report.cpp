@@ -30,8 +30,7 @@ std::string basisText(const InspectedEntry& entry) {
     case Basis::OneReading:
         return "只有这一种读法是有效文本";
     case Basis::Weighed:
-        return "两种读法都有效，按可信程度判断，差距 " +
-               std::to_string(entry.decision.margin());
+        return "两种读法都有效，按可信程度判断，差距 " + std::to_string(entry.decision.margin());
     }
     return std::string();
 }
@@ -81,8 +80,8 @@ CopyTotals totalsOf(const CopyPlan& plan) {
 std::string findingPlace(const InspectionFinding& finding) {
     std::string place = finding.file.empty() ? std::string() : shown(finding.file);
     if (finding.line > 0) {
-        place += (place.empty() ? "" : " ") + std::string("第 ") + std::to_string(finding.line) +
-                 " 行";
+        place +=
+            (place.empty() ? "" : " ") + std::string("第 ") + std::to_string(finding.line) + " 行";
     }
     return place;
 }
@@ -243,23 +242,21 @@ std::string checkReportText(const PackageInspection& inspection) {
             continue;
         }
         const bool server = !entry.osqlCommand.empty();
-        out += std::string("     ") + (server ? "由服务器的 osql 执行（IsSqlserver）"
-                                              : "逐行执行（IsAccess）") +
-               "  文件: " + shown(entry.path) +
-               (entry.exists ? "" : "（升级包中没有这个文件）") + "\n";
+        out += std::string("     ") +
+               (server ? "由服务器的 osql 执行（IsSqlserver）" : "逐行执行（IsAccess）") +
+               "  文件: " + shown(entry.path) + (entry.exists ? "" : "（升级包中没有这个文件）") +
+               "\n";
         if (server) {
             out += "     osql 命令: " + entry.osqlCommand + "\n";
             continue;
         }
-        out += std::string("     编码: ") + encodingName(entry.encoding) + "（" +
-               basisText(entry) + "）  行数: " + std::to_string(entry.lines) +
+        out += std::string("     编码: ") + encodingName(entry.encoding) + "（" + basisText(entry) +
+               "）  行数: " + std::to_string(entry.lines) +
                (entry.inTransaction ? "  在升级的事务中" : "  在事务之外，逐条生效") + "\n";
     }
-    if (!inspection.databaseGiven && std::any_of(inspection.entries.begin(),
-                                                 inspection.entries.end(),
-                                                 [](const InspectedEntry& entry) {
-                                                     return !entry.osqlCommand.empty();
-                                                 })) {
+    if (!inspection.databaseGiven &&
+        std::any_of(inspection.entries.begin(), inspection.entries.end(),
+                    [](const InspectedEntry& entry) { return !entry.osqlCommand.empty(); })) {
         out += "  （osql 命令中的“" + inspection.database + "”在升级时是实际的数据库名）\n";
     }
 
@@ -274,10 +271,12 @@ std::string checkReportText(const PackageInspection& inspection) {
         for (const CopyPlanItem& item : plan.items) {
             switch (item.action) {
             case Action::New:
-                out += "  新增: " + shown(item.to) + "（" + std::to_string(item.bytes) + " 字节）\n";
+                out +=
+                    "  新增: " + shown(item.to) + "（" + std::to_string(item.bytes) + " 字节）\n";
                 break;
             case Action::Replace:
-                out += "  替换: " + shown(item.to) + "（" + std::to_string(item.bytes) + " 字节）\n";
+                out +=
+                    "  替换: " + shown(item.to) + "（" + std::to_string(item.bytes) + " 字节）\n";
                 break;
             case Action::Skip:
                 out += "  跳过: " + item.reason + "\n";

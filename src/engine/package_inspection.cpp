@@ -190,8 +190,8 @@ void readLines(InspectedEntry& entry, Findings& findings) {
 std::vector<fs::path> filesBelow(const fs::path& folder) {
     std::vector<fs::path> files;
     std::error_code error;
-    for (fs::recursive_directory_iterator it(folder, fs::directory_options::skip_permission_denied,
-                                             error),
+    for (fs::recursive_directory_iterator
+             it(folder, fs::directory_options::skip_permission_denied, error),
          end;
          !error && it != end; it.increment(error)) {
         std::error_code kindError;
@@ -371,8 +371,7 @@ PackageInspection inspectPackage(const fs::path& package,
     // The copy, as it would go with the installation folder as typed.
     if (result.hasProgramFiles && installFolder) {
         if (const std::string refusal = installFolderRefusal(*installFolder); !refusal.empty()) {
-            findings.error("install-folder", result.installFolder.value_or(fs::path()), 0,
-                           refusal);
+            findings.error("install-folder", result.installFolder.value_or(fs::path()), 0, refusal);
         } else {
             std::vector<fs::path> programs;
             for (const char* name : kProgramNames) {

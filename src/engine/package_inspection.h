@@ -37,10 +37,10 @@ struct InspectionFinding {
 
 // One item of the update list.
 struct InspectedEntry {
-    std::size_t position = 0; // from 1, in list order, empty items counted
-    std::string item;         // as the list gives it
-    std::string file;         // before the first colon
-    std::string kind;         // after it
+    std::size_t position = 0;   // from 1, in list order, empty items counted
+    std::string item;           // as the list gives it
+    std::string file;           // before the first colon
+    std::string kind;           // after it
     std::filesystem::path path; // the script as the run resolves it (spelling on disk)
     bool exists = false;
     bool otherCase = false; // found only in another letter case
@@ -50,7 +50,7 @@ struct InspectedEntry {
     TextEncoding encoding = TextEncoding::Gbk;
     bool marked = false; // decided by a byte-order mark
     EncodingDetector::Decision decision;
-    std::int64_t lines = 0;      // lines the runner sends, one statement each
+    std::int64_t lines = 0;     // lines the runner sends, one statement each
     bool inTransaction = false; // runs inside the run's transaction (before any server-side entry)
     // Server-side mode: the command handed to the server's shell.
     std::string osqlCommand;

@@ -212,8 +212,7 @@ public:
     // With `plan` nothing is written: what would be copied, replaced and skipped goes there.
     TreeCopy(UpgradeRun& run, Progress& progress, const PackageOwnFiles& package,
              Listings& listings, CopyPlan* plan = nullptr)
-        : m_run(run), m_progress(progress), m_package(package), m_listings(listings),
-          m_plan(plan) {
+        : m_run(run), m_progress(progress), m_package(package), m_listings(listings), m_plan(plan) {
         // Temporary names carry this process, so that a later copy can tell whether the
         // one that made them still runs, and a token of this copy, so that they meet
         // nobody's files.
@@ -238,7 +237,7 @@ public:
                 m_openFolders.pop_back();
             }
         } else if (noteDestination(target, targetPath, identity) &&
-            enterFolder(source, sourcePath, targetPath)) {
+                   enterFolder(source, sourcePath, targetPath)) {
             copyContents(source, sourcePath, target, identity, targetPath, false);
             m_openFolders.pop_back();
         }

@@ -2,8 +2,8 @@
 // transaction, every entry in list order, one commit.
 
 #include "exception_log.h"
-#include "interruption.h"
 #include "file_tree.h"
+#include "interruption.h"
 #include "path_resolve.h"
 #include "update_package.h"
 #include "upgrade_run.h"
@@ -106,8 +106,7 @@ bool UpgradeRun::planUpdateItem(const std::string& item, const fs::path& package
     const UpdateEntry entry = splitEntry(item);
     if (entry.kind != kLineMode && entry.kind != kServerSideMode) {
         // Skipping it would report a script that never ran as applied.
-        reason =
-            "未知的脚本类型 \"" + entry.kind + "\"（应为 IsAccess 或 IsSqlserver）: " + item;
+        reason = "未知的脚本类型 \"" + entry.kind + "\"（应为 IsAccess 或 IsSqlserver）: " + item;
         return false;
     }
     if (!staysInside(entry.file)) {

@@ -622,7 +622,7 @@ ScriptLineVerdict decodeScriptLine(std::string_view raw, TextEncoding encoding,
         return ScriptLineVerdict::NotText;
     }
     return statement.find('\0') != std::string::npos ? ScriptLineVerdict::ZeroCharacter
-                                                      : ScriptLineVerdict::Runs;
+                                                     : ScriptLineVerdict::Runs;
 }
 
 void ScriptLineReader::noteLoneCr() {

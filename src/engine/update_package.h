@@ -150,8 +150,8 @@ private:
     bool m_first = true; // byte-order mark not yet checked
     bool m_wide = false; // UTF-16: two bytes a unit
     bool m_bigEndian = false;
-    std::int64_t m_lines = 0;  // lines given so far
-    bool m_pendingCr = false;  // a dropped CR that is lone unless an LF comes next
+    std::int64_t m_lines = 0; // lines given so far
+    bool m_pendingCr = false; // a dropped CR that is lone unless an LF comes next
     std::int64_t m_loneCrs = 0;
     std::int64_t m_firstLoneCrLine = 0;
     std::int64_t m_ctrlZLine = 0;

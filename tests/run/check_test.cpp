@@ -39,46 +39,62 @@ void script(const PackageFolder& folder, const std::string& bytes) {
 }
 
 const Mistake kMistakes[] = {
-    {"Clean", [](auto& f) { script(f, "insert into t values (1)\r\ninsert into t values (2)\r\n"); },
-     0, "", 0, 0},
-    {"TransactionStatement",
-     [](auto& f) { script(f, "insert into t values (1)\r\ncommit\r\n"); }, 1,
-     "transaction-statement", 2, 0},
-    {"MissingScript", [](auto& f) {
+    {"Clean",
+     [](auto& f) { script(f, "insert into t values (1)\r\ninsert into t values (2)\r\n"); }, 0, "",
+     0, 0},
+    {"TransactionStatement", [](auto& f) { script(f, "insert into t values (1)\r\ncommit\r\n"); },
+     1, "transaction-statement", 2, 0},
+    {"MissingScript",
+     [](auto& f) {
          f.writeUpdateList("a.sql:IsAccess,gone.sql:IsAccess");
          f.writeScript("a.sql", "insert into t values (1)\r\n");
-     }, 1, "entry-refused", 0, 0},
-    {"UnknownKind", [](auto& f) {
+     },
+     1, "entry-refused", 0, 0},
+    {"UnknownKind",
+     [](auto& f) {
          f.writeUpdateList("a.sql:IsAcess");
          f.writeScript("a.sql", "insert into t values (1)\r\n");
-     }, 1, "entry-refused", 0, 0},
+     },
+     1, "entry-refused", 0, 0},
     {"LineNotText", [](auto& f) { script(f, "insert into t values (1)\r\nselect '\x81'\r\n"); }, 3,
      "line-not-text", 2, 1},
-    {"ZeroByte", [](auto& f) { script(f, "insert into t values (1)\r\nselect 1\0\r\n"s); },
-     3, "line-zero-byte", 2, 1},
-    {"BatchSeparator", [](auto& f) { script(f, "insert into t values (1)\r\nGO\r\ninsert into t values (2)\r\n"); },
+    {"ZeroByte", [](auto& f) { script(f, "insert into t values (1)\r\nselect 1\0\r\n"s); }, 3,
+     "line-zero-byte", 2, 1},
+    {"BatchSeparator",
+     [](auto& f) { script(f, "insert into t values (1)\r\nGO\r\ninsert into t values (2)\r\n"); },
      3, "go-line", 2, 1},
-    {"CreateDatabase", [](auto& f) { script(f, "insert into t values (1)\r\nCREATE DATABASE x -- new\r\n"); },
-     3, "refused-in-transaction", 2, 1},
+    {"CreateDatabase",
+     [](auto& f) { script(f, "insert into t values (1)\r\nCREATE DATABASE x -- new\r\n"); }, 3,
+     "refused-in-transaction", 2, 1},
     {"LoneCarriageReturn",
-     [](auto& f) { script(f, "insert into t values (1)\r\ninsert into t values (2)\rinsert into t values (3)\r\n"); },
+     [](auto& f) {
+         script(
+             f,
+             "insert into t values (1)\r\ninsert into t values (2)\rinsert into t values (3)\r\n");
+     },
      3, "lone-cr", 2, 1},
     {"CtrlZBeforeTheEnd",
      [](auto& f) { script(f, "insert into t values (1)\r\n\x1Ainsert into t values (2)\r\n"); }, 3,
      "ctrl-z", 2, 0},
-    {"OtherLetterCase", [](auto& f) {
+    {"OtherLetterCase",
+     [](auto& f) {
          f.writeUpdateList("A.SQL:IsAccess");
          f.writeScript("a.sql", "insert into t values (1)\r\n");
-     }, 3, "other-case", 0, 0},
-    {"ScriptNotListed", [](auto& f) {
+     },
+     3, "other-case", 0, 0},
+    {"ScriptNotListed",
+     [](auto& f) {
          script(f, "insert into t values (1)\r\n");
          f.writeScript("forgotten.sql", "insert into t values (2)\r\n");
-     }, 3, "unnamed-script", 0, 0},
-    {"EmptyList", [](auto& f) {
+     },
+     3, "unnamed-script", 0, 0},
+    {"EmptyList",
+     [](auto& f) {
          f.writeUpdateList("");
          f.writeScript("a.sql", "insert into t values (1)\r\n");
          f.writeProgramFile("a.txt", "new");
-     }, 3, "empty-list", 0, 0},
+     },
+     3, "empty-list", 0, 0},
 };
 
 class CheckBesideRunTest : public ::testing::TestWithParam<Mistake> {
@@ -104,8 +120,9 @@ protected:
         // The document as a JSON parser reads it: python3's, as the fuzz tooling has.
         const fs::path answer = dir / "answer.txt";
         const std::string command = "python3 -c \"import json,sys; d=json.load(open(sys.argv[1])); "
-                                    "open(sys.argv[2],'w').write(str(" + query + "))\" '" +
-                                    pathToUtf8(document) + "' '" + pathToUtf8(answer) + "'";
+                                    "open(sys.argv[2],'w').write(str(" +
+                                    query + "))\" '" + pathToUtf8(document) + "' '" +
+                                    pathToUtf8(answer) + "'";
         EXPECT_EQ(std::system(command.c_str()), 0) << result.out;
         return readFile(answer);
     }
@@ -174,14 +191,15 @@ TEST_F(CheckTest, UsageErrorsAndTheServerSideAndTheCopyPlan) {
     folder.writeProgramFile("Old.dll", "123");
     writeFile(folder.install() / "old.dll", "installed");
     const std::string install = pathToUtf8(folder.install());
-    EXPECT_EQ(json({"--database", "zeltinfo", package, install},
-                   "(d['entries'][1]['osqlCommand'], d['entries'][0]['inTransaction'], "
-                   "[w['code'] for w in d['warnings']], "
-                   "sorted((i['action'], i['to'][-7:], i['bytes']) for i in d['copyPlan']['items']))"),
-              "('osql -E  -S (local) -d zeltinfo -i \"" +
-                  pathToUtf8(folder.package() / "UpdateSql" / "srv.sql") +
-                  "\" ', True, ['server-file-missing'], [('new', 'new.dll', 5), ('replace', "
-                  "'old.dll', 3)])");
+    EXPECT_EQ(
+        json({"--database", "zeltinfo", package, install},
+             "(d['entries'][1]['osqlCommand'], d['entries'][0]['inTransaction'], "
+             "[w['code'] for w in d['warnings']], "
+             "sorted((i['action'], i['to'][-7:], i['bytes']) for i in d['copyPlan']['items']))"),
+        "('osql -E  -S (local) -d zeltinfo -i \"" +
+            pathToUtf8(folder.package() / "UpdateSql" / "srv.sql") +
+            "\" ', True, ['server-file-missing'], [('new', 'new.dll', 5), ('replace', "
+            "'old.dll', 3)])");
     EXPECT_EQ(readFile(folder.install() / "old.dll"), "installed");
     EXPECT_FALSE(fs::exists(folder.install() / "bin"));
     // The text report names the same, in Chinese.
