@@ -306,9 +306,11 @@ PackageInspection inspectPackage(const fs::path& package,
             entry.file = parts.file;
             entry.kind = parts.kind;
             entry.path = check.entry.path;
-            std::error_code error;
-            entry.exists = !entry.path.empty() && fs::exists(entry.path, error);
             entry.refused = !check.reason.empty();
+            // A line-mode entry that passed is a regular file the check has read.
+            std::error_code error;
+            entry.exists = (!entry.refused && entry.kind == kLineMode) ||
+                           (!entry.path.empty() && fs::exists(entry.path, error));
             if (!entry.path.empty()) {
                 named.insert(folded(entry.path));
             }

@@ -463,12 +463,12 @@ UpdateEntry splitEntry(std::string_view item) {
 
 // ---------------------------------------------------------------- line-mode scripts
 
-ScriptLineReader::ScriptLineReader(const fs::path& file) : m_path(file), m_buffer(kChunkSize) {
+ScriptLineReader::ScriptLineReader(const fs::path& file) : m_path(file), m_buffer(new char[kChunkSize]) {
     openForReading(m_in, m_path);
 }
 
 unsigned ScriptLineReader::unitAt(std::size_t pos) const {
-    return utf16Unit(m_buffer.data() + pos, m_bigEndian);
+    return utf16Unit(m_buffer.get() + pos, m_bigEndian);
 }
 
 bool ScriptLineReader::fill() {
@@ -476,10 +476,10 @@ bool ScriptLineReader::fill() {
         return false;
     }
     m_pos = 0;
-    m_end = readChunk(m_in, m_path, m_buffer.data(), m_buffer.size());
+    m_end = readChunk(m_in, m_path, m_buffer.get(), kChunkSize);
     if (m_first) {
         m_first = false;
-        if (const auto mark = byteOrderMark(std::string_view(m_buffer.data(), m_end))) {
+        if (const auto mark = byteOrderMark(std::string_view(m_buffer.get(), m_end))) {
             m_pos = mark->length;
             m_wide = mark->encoding != TextEncoding::Utf8;
             m_bigEndian = mark->encoding == TextEncoding::Utf16Be;
@@ -494,8 +494,8 @@ bool ScriptLineReader::fill() {
     const std::size_t chunkEnd = m_end;
     const std::size_t unit = m_wide ? 2 : 1;
     if (!m_wide) {
-        if (const void* stop = std::memchr(m_buffer.data() + m_pos, kCtrlZ, m_end - m_pos)) {
-            m_end = static_cast<std::size_t>(static_cast<const char*>(stop) - m_buffer.data());
+        if (const void* stop = std::memchr(m_buffer.get() + m_pos, kCtrlZ, m_end - m_pos)) {
+            m_end = static_cast<std::size_t>(static_cast<const char*>(stop) - m_buffer.get());
             m_eof = true;
         }
     } else {
@@ -546,7 +546,7 @@ bool ScriptLineReader::nextWide(std::string& line) {
             if (unit == '\r') {
                 m_pendingCr = true;
             } else {
-                line.append(m_buffer.data() + m_pos - 2, 2);
+                line.append(m_buffer.get() + m_pos - 2, 2);
             }
         }
         if (m_pos < m_end) {
@@ -576,7 +576,7 @@ bool ScriptLineReader::next(std::string& line) {
             continue; // a chunk that held nothing but the byte-order mark
         }
         started = true;
-        const char* begin = m_buffer.data() + m_pos;
+        const char* begin = m_buffer.get() + m_pos;
         const std::size_t available = m_end - m_pos;
         const void* feed = std::memchr(begin, '\n', available);
         const std::size_t length =

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -143,7 +144,9 @@ private:
 
     std::filesystem::path m_path;
     std::ifstream m_in;
-    std::vector<char> m_buffer;
+    // Not cleared when made: a run reads thousands of small scripts, and clearing 64 KiB
+    // for each costs more than reading it.
+    std::unique_ptr<char[]> m_buffer;
     std::size_t m_pos = 0;
     std::size_t m_end = 0;
     bool m_eof = false;  // no more bytes from the file (end or Ctrl-Z)
