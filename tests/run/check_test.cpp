@@ -210,6 +210,14 @@ TEST_F(CheckTest, UsageErrorsAndTheServerSideAndTheCopyPlan) {
     EXPECT_NE(text.out.find("新增 1 个文件（5 字节），替换 1 个文件（3 字节）"), std::string::npos)
         << text.out;
     EXPECT_NE(text.out.find("结论: 升级可以进行，但有 1 条警告。"), std::string::npos) << text.out;
+
+    // Installed into the package itself: the copy leaves the package's own settings file.
+    folder.writeProgramFile("Update.ini", "[Updatefile]\r\n");
+    EXPECT_EQ(json({package, package},
+                   "(d['copyPlan']['skipped'], ['own file' in w['message'] for w in "
+                   "d['warnings'] if w['code'] == 'copy-skip'])"),
+              "(1, [True])");
+    EXPECT_NE(readFile(folder.package() / "Update.ini"), "[Updatefile]\r\n");
 }
 
 } // namespace
