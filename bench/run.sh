@@ -14,7 +14,7 @@ build=${P_UPDATE_BENCH_BUILD:-$root/build-bench}
 
 scripts/install-deps.sh
 cmake -S "$root/bench" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-targets=(P_Update plain_odbc measured copy_bench)
+targets=(P_Update P_Update_check plain_odbc measured copy_bench check_bench)
 if grep -q '^P_UPDATE_BUILD_UI:BOOL=ON' "$build/CMakeCache.txt"; then
   targets+=(progress_bench)
 fi

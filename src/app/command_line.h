@@ -38,4 +38,9 @@ CommandLine commandLineFromArgv(int argc, const char* const* argv);
 // shell has split them (commandLineFromArgv).
 CommandLine processCommandLine(int argc, const char* const* argv);
 
+// Every argument of the running program after its name, as UTF-8, taken the same way
+// (from the UTF-16 command line on Windows, from `argv` elsewhere) but kept as given:
+// for a program whose arguments are options and names rather than the two positions.
+std::vector<std::string> processArguments(int argc, const char* const* argv);
+
 } // namespace pupdate

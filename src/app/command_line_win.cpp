@@ -13,4 +13,15 @@ CommandLine processCommandLine(int, const char* const*) {
     return commandLineFromRaw(utf16ToUtf8(wide), TextEncoding::Utf8);
 }
 
+std::vector<std::string> processArguments(int, const char* const*) {
+    const wchar_t* line = ::GetCommandLineW();
+    const std::u16string_view wide =
+        line == nullptr ? std::u16string_view() : reinterpret_cast<const char16_t*>(line);
+    std::vector<std::string> arguments = splitCommandLine(utf16ToUtf8(wide), TextEncoding::Utf8);
+    if (!arguments.empty()) {
+        arguments.erase(arguments.begin()); // the program's own name
+    }
+    return arguments;
+}
+
 } // namespace pupdate

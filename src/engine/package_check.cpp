@@ -6,6 +6,7 @@
 #include "update_package.h"
 #include "utf8_path.h"
 
+#include <algorithm>
 #include <cctype>
 #include <stdexcept>
 #include <system_error>
@@ -80,68 +81,102 @@ bool PackageCheck::planUpdateList(std::string_view list, std::string_view databa
         if (item.empty()) {
             continue;
         }
-        const UpdateEntry entry = splitEntry(item);
-        if (entry.kind != kLineMode && entry.kind != kServerSideMode) {
-            // Skipping it would report a script that never ran as applied.
-            reason =
-                "未知的脚本类型 \"" + entry.kind + "\"（应为 IsAccess 或 IsSqlserver）: " + item;
+        UpdateEntryPlan step;
+        if (!planUpdateItem(item, database, package, packageError, step, reason)) {
             return false;
-        }
-        if (!staysInside(entry.file)) {
-            reason = "脚本路径超出了升级包文件夹: " + entry.file;
-            return false;
-        }
-        UpdateEntryPlan step{
-            entry.kind,
-            m_paths.resolve(m_programFolder, std::string(kScriptFolder) + "\\" + entry.file),
-            {}};
-        const std::string shown = pathToUtf8(step.path);
-        std::error_code realError = packageError;
-        const fs::path real = realError ? fs::path() : filetree::realPath(step.path, realError);
-        if (realError) {
-            reason = "无法确定脚本文件的位置 " + shown + ": " + realError.message();
-            return false;
-        }
-        if (!filetree::isWithin(real, package)) {
-            reason = "脚本文件在升级包文件夹以外: " + entry.file + " -> " + pathToUtf8(real);
-            return false;
-        }
-        if (entry.kind == kServerSideMode) {
-            // The server reads the file itself, so it need not exist here; but the command
-            // must be one that can be handed to the server.
-            try {
-                buildOsqlCommand(database, shown);
-            } catch (const std::invalid_argument& error) {
-                reason = error.what();
-                return false;
-            }
-        } else {
-            std::error_code error;
-            const fs::file_status status = fs::status(step.path, error);
-            if (status.type() == fs::file_type::not_found) {
-                reason = "找不到脚本文件: " + shown;
-                return false;
-            }
-            if (status.type() != fs::file_type::regular) {
-                reason = "脚本文件不是普通文件: " + shown;
-                return false;
-            }
-            // Read now, once: the line count and the encoding serve the walk.
-            try {
-                step.survey = surveyScript(step.path);
-            } catch (const std::system_error& readError) {
-                reason = "无法读取脚本文件 " + shown + ": " + readError.code().message();
-                return false;
-            }
-            // The run's transaction is the program's: a script that ends or begins one
-            // itself would leave part of the run committed whatever the outcome.
-            if (const auto& control = step.survey.transactionStatement) {
-                reason = "脚本文件 " + shown + " 第 " + std::to_string(control->line) +
-                         " 行是事务控制语句，升级的事务只能由升级程序开始和结束: " + control->text;
-                return false;
-            }
         }
         plan.push_back(std::move(step));
+    }
+    return true;
+}
+
+std::vector<PackageCheck::ItemCheck> PackageCheck::checkEachEntry(std::string_view list,
+                                                                  std::string_view database) {
+    std::error_code packageError;
+    const fs::path package = filetree::realPath(m_programFolder, packageError);
+    std::vector<ItemCheck> checks;
+    for (std::string& item : splitUpdateList(list)) {
+        ItemCheck check{std::move(item), {}, {}};
+        if (!check.item.empty()) {
+            planUpdateItem(check.item, database, package, packageError, check.entry, check.reason);
+        }
+        checks.push_back(std::move(check));
+    }
+    m_plan.reset();
+    if (std::none_of(checks.begin(), checks.end(),
+                     [](const ItemCheck& check) { return !check.reason.empty(); })) {
+        m_plan.emplace();
+        for (const ItemCheck& check : checks) {
+            if (!check.item.empty()) {
+                m_plan->push_back(check.entry);
+            }
+        }
+    }
+    return checks;
+}
+
+bool PackageCheck::planUpdateItem(const std::string& item, std::string_view database,
+                                  const fs::path& package, std::error_code packageError,
+                                  UpdateEntryPlan& step, std::string& reason) {
+    const UpdateEntry entry = splitEntry(item);
+    if (entry.kind != kLineMode && entry.kind != kServerSideMode) {
+        // Skipping it would report a script that never ran as applied.
+        reason = "未知的脚本类型 \"" + entry.kind + "\"（应为 IsAccess 或 IsSqlserver）: " + item;
+        return false;
+    }
+    if (!staysInside(entry.file)) {
+        reason = "脚本路径超出了升级包文件夹: " + entry.file;
+        return false;
+    }
+    step = UpdateEntryPlan{
+        entry.kind,
+        m_paths.resolve(m_programFolder, std::string(kScriptFolder) + "\\" + entry.file),
+        {}};
+    const std::string shown = pathToUtf8(step.path);
+    std::error_code realError = packageError;
+    const fs::path real = realError ? fs::path() : filetree::realPath(step.path, realError);
+    if (realError) {
+        reason = "无法确定脚本文件的位置 " + shown + ": " + realError.message();
+        return false;
+    }
+    if (!filetree::isWithin(real, package)) {
+        reason = "脚本文件在升级包文件夹以外: " + entry.file + " -> " + pathToUtf8(real);
+        return false;
+    }
+    if (entry.kind == kServerSideMode) {
+        // The server reads the file itself, so it need not exist here; but the command
+        // must be one that can be handed to the server.
+        try {
+            buildOsqlCommand(database, shown);
+        } catch (const std::invalid_argument& error) {
+            reason = error.what();
+            return false;
+        }
+        return true;
+    }
+    std::error_code error;
+    const fs::file_status status = fs::status(step.path, error);
+    if (status.type() == fs::file_type::not_found) {
+        reason = "找不到脚本文件: " + shown;
+        return false;
+    }
+    if (status.type() != fs::file_type::regular) {
+        reason = "脚本文件不是普通文件: " + shown;
+        return false;
+    }
+    // Read now, once: the line count and the encoding serve the walk.
+    try {
+        step.survey = surveyScript(step.path);
+    } catch (const std::system_error& readError) {
+        reason = "无法读取脚本文件 " + shown + ": " + readError.code().message();
+        return false;
+    }
+    // The run's transaction is the program's: a script that ends or begins one itself
+    // would leave part of the run committed whatever the outcome.
+    if (const auto& control = step.survey.transactionStatement) {
+        reason = "脚本文件 " + shown + " 第 " + std::to_string(control->line) +
+                 " 行是事务控制语句，升级的事务只能由升级程序开始和结束: " + control->text;
+        return false;
     }
     return true;
 }

@@ -13,6 +13,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
 namespace pupdate {
@@ -36,6 +37,19 @@ public:
     // Server-side entries are checked for a server reached under the name `database`.
     std::string checkUpdateList(std::string_view list, std::string_view database);
 
+    // One item of the list as the check finds it: the entry as the walk will run it, and
+    // why the run refuses the package (empty when it does not); a refused entry holds what
+    // the check had learned of it (the path once the kind and the name passed, the survey
+    // once the file was read). An empty item (two commas in a row) is not looked at.
+    struct ItemCheck {
+        std::string item;
+        UpdateEntryPlan entry;
+        std::string reason;
+    };
+    // The same check for a look at the package that opens no database: every item, going
+    // on past a refused one. When no item is refused the entries are kept as the plan.
+    std::vector<ItemCheck> checkEachEntry(std::string_view list, std::string_view database);
+
     // True while a checked list is kept.
     bool hasPlan() const { return m_plan.has_value(); }
     // The checked list, empty when none is kept.
@@ -48,6 +62,10 @@ private:
     // that cannot.
     bool planUpdateList(std::string_view list, std::string_view database,
                         std::vector<UpdateEntryPlan>& plan, std::string& reason);
+    // One non-empty item of it; `package` is the package folder with its links resolved.
+    bool planUpdateItem(const std::string& item, std::string_view database,
+                        const std::filesystem::path& package, std::error_code packageError,
+                        UpdateEntryPlan& step, std::string& reason);
 
     std::filesystem::path m_programFolder;
     PathResolver& m_paths;

@@ -20,6 +20,7 @@
 #include "interruption.h"
 #include "messages.h"
 #include "text.h"
+#include "update_package.h"
 #include "utf8_path.h"
 
 #include <algorithm>
@@ -208,8 +209,10 @@ struct Place {
 // receives the package's "bin" instead of getting a twin.
 class TreeCopy {
 public:
-    TreeCopy(RunLog& log, Progress& progress, const PackageOwnFiles& package, Listings& listings)
-        : m_log(log), m_progress(progress), m_package(package), m_listings(listings) {
+    // With `plan` nothing is written: what would be copied, replaced and skipped goes there.
+    TreeCopy(RunLog& log, Progress& progress, const PackageOwnFiles& package, Listings& listings,
+             CopyPlan* plan = nullptr)
+        : m_log(log), m_progress(progress), m_package(package), m_listings(listings), m_plan(plan) {
         // Temporary names carry this process, so that a later copy can tell whether the
         // one that made them still runs, and a token of this copy, so that they meet
         // nobody's files.
@@ -227,8 +230,14 @@ public:
         std::error_code error;
         m_installation = filetree::realPath(targetPath, error);
         Identity identity;
-        if (noteDestination(target, targetPath, identity) &&
-            enterFolder(source, sourcePath, targetPath)) {
+        if (m_plan != nullptr && !target.isOpen()) {
+            // An installation folder that does not exist yet: everything is new.
+            if (enterFolder(source, sourcePath, targetPath)) {
+                copyContents(source, sourcePath, target, identity, targetPath, true);
+                m_openFolders.pop_back();
+            }
+        } else if (noteDestination(target, targetPath, identity) &&
+                   enterFolder(source, sourcePath, targetPath)) {
             copyContents(source, sourcePath, target, identity, targetPath, false);
             m_openFolders.pop_back();
         }
@@ -252,7 +261,9 @@ private:
         if (!fresh) {
             std::error_code ignored; // an unreadable destination fails on the first write
             target.list(installed, ignored);
-            removeLeftovers(target, targetPath, installed);
+            if (m_plan == nullptr) {
+                removeLeftovers(target, targetPath, installed);
+            }
         }
         const DestinationNames existing(std::move(installed));
         for (const Entry& entry : entries) {
@@ -294,9 +305,19 @@ private:
             return;
         }
         bool created = false;
-        const Folder target = targetParent.makeFolder(toName, created, error);
+        Folder target;
+        if (m_plan == nullptr) {
+            target = targetParent.makeFolder(toName, created, error);
+        } else if (targetParent.isOpen()) {
+            target = targetParent.openFolder(toName, error);
+            created = !target.isOpen() && error == std::errc::no_such_file_or_directory;
+        } else {
+            created = true; // below a folder that would be made
+        }
         Identity identity;
-        if (!target.isOpen()) {
+        if (!target.isOpen() && m_plan != nullptr && created) {
+            copyContents(source, from, target, identity, to, true);
+        } else if (!target.isOpen()) {
             report(failure("cannot create folder", to, error));
         } else if (noteDestination(target, to, identity)) {
             if (m_package.folders.count(identity) != 0) {
@@ -321,6 +342,8 @@ private:
         if (present == nullptr) {
             if (!replaceFile(source, fromName, target, fromName, nullptr, error)) {
                 reportFailure(place.from(), place.to(), error);
+            } else if (m_plan != nullptr) {
+                planned(CopyPlanItem::Action::New, place.from(), place.to());
             }
             return;
         }
@@ -330,6 +353,8 @@ private:
             } else if (!replaceFile(source, fromName, target, present->name, &present->name,
                                     error)) {
                 reportFailure(place.from(), place.to(), error);
+            } else if (m_plan != nullptr) {
+                planned(CopyPlanItem::Action::Replace, place.from(), place.to());
             }
             return;
         }
@@ -349,12 +374,17 @@ private:
                 reportPackageFile(from, leadsTo);
             } else if (!replaceFile(source, fromName, folder, name, &name, error)) {
                 reportFailure(from, leadsTo, error);
+            } else if (m_plan != nullptr) {
+                planned(CopyPlanItem::Action::Replace, from, leadsTo);
             }
             return;
         }
         if (!replaceFile(source, fromName, target, present->name, nullptr, error)) {
             reportFailure(from, to, error);
             return;
+        }
+        if (m_plan != nullptr) {
+            planned(CopyPlanItem::Action::Replace, from, to);
         }
         notice("安装目录中的链接指向安装目录以外，已换成新文件，链接所指的文件未改动: " +
                pathToUtf8(to) + " -> " + (error ? std::string("?") : pathToUtf8(leadsTo)));
@@ -449,8 +479,8 @@ private:
                      const std::string* keepFrom, std::error_code& error) {
         const filetree::SourceFile source =
             filetree::SourceFile::open(sourceFolder, fromName, error);
-        if (!source.isOpen()) {
-            return false;
+        if (!source.isOpen() || m_plan != nullptr) {
+            return source.isOpen(); // a plan learns only whether the file can be read
         }
         std::string temporary;
         filetree::NewFile file;
@@ -490,14 +520,33 @@ private:
         m_progress.repaint();
     }
 
-    void report(const std::string& message) { m_log.write(message); }
+    void report(const std::string& message) {
+        if (m_plan != nullptr) {
+            m_plan->items.push_back({CopyPlanItem::Action::Skip, {}, {}, 0, message});
+        } else {
+            m_log.write(message);
+        }
+    }
 
-    void notice(const std::string& message) { m_log.writeNotice(message); }
+    void notice(const std::string& message) {
+        if (m_plan != nullptr) {
+            m_plan->notices.push_back(message);
+        } else {
+            m_log.writeNotice(message);
+        }
+    }
+
+    void planned(CopyPlanItem::Action action, const fs::path& from, const fs::path& to) {
+        std::error_code error;
+        const std::uintmax_t bytes = fs::file_size(from, error);
+        m_plan->items.push_back({action, from, to, error ? 0 : bytes, {}});
+    }
 
     RunLog& m_log;
     Progress& m_progress;
     const PackageOwnFiles& m_package;
     Listings& m_listings;
+    CopyPlan* m_plan;
     fs::path m_installation; // the installation folder, links resolved
     std::string m_temporaryStem;
     std::uint64_t m_temporaries = 0;
@@ -510,12 +559,28 @@ private:
 
 } // namespace
 
-void ProgramCopy::copy(const fs::path& sourcePath, const std::string& installFolder) {
+void ProgramCopy::copy(const fs::path& source, const std::string& installFolder) {
     const auto copying = m_log.step(LogRecordKind::Copy);
+    copyOrPlan(source, installFolder, nullptr);
+}
+
+void ProgramCopy::plan(const fs::path& source, const std::string& installFolder, CopyPlan& plan) {
+    copyOrPlan(source, installFolder, &plan);
+}
+
+void ProgramCopy::copyOrPlan(const fs::path& sourcePath, const std::string& installFolder,
+                             CopyPlan* plan) {
+    const auto log = [&](const std::string& message) {
+        if (plan != nullptr) {
+            plan->items.push_back({CopyPlanItem::Action::Skip, {}, {}, 0, message});
+        } else {
+            m_log.write(message);
+        }
+    };
     // The installation folder is used exactly as typed.
     const fs::path destination = pathFromUtf8(installFolder);
     if (installFolder.empty()) {
-        m_log.write("cannot copy program files: the installation folder is empty");
+        log("cannot copy program files: the installation folder is empty");
         return;
     }
 
@@ -528,10 +593,18 @@ void ProgramCopy::copy(const fs::path& sourcePath, const std::string& installFol
     }
 
     std::error_code created;
-    fs::create_directories(destination, created);
+    if (plan == nullptr) {
+        fs::create_directories(destination, created);
+    }
     std::error_code error;
-    const Folder target = Folder::open(destination, error);
-    const Folder source = target.isOpen() ? Folder::open(sourcePath, error) : Folder();
+    Folder target = Folder::open(destination, error);
+    // A plan copies into a folder that does not exist yet as into an empty one.
+    const bool planNew = plan != nullptr && !target.isOpen() && !fs::exists(destination);
+    if (planNew) {
+        target = Folder();
+    }
+    const bool targetUsable = target.isOpen() || planNew;
+    const Folder source = targetUsable ? Folder::open(sourcePath, error) : Folder();
     Identity destinationIdentity;
     if (target.isOpen()) {
         std::error_code ignored; // the copy reports it when it notes the folder
@@ -546,19 +619,33 @@ void ProgramCopy::copy(const fs::path& sourcePath, const std::string& installFol
     progress->setPosition(0);
     progress->repaint();
 
-    if (!target.isOpen()) {
-        m_log.write(
-            failure("cannot create installation folder", destination, created ? created : error));
+    if (!targetUsable) {
+        log(failure("cannot create installation folder", destination, created ? created : error));
     } else if (!source.isOpen()) {
-        m_log.write(failure("cannot read folder", sourcePath, error));
-    } else if (package.folders.count(destinationIdentity) != 0) {
-        m_log.write(failure("cannot copy into the update package's own script folder", sourcePath,
-                            destination, errorCode(std::errc::operation_not_permitted)));
+        log(failure("cannot read folder", sourcePath, error));
+    } else if (target.isOpen() && package.folders.count(destinationIdentity) != 0) {
+        log(failure("cannot copy into the update package's own script folder", sourcePath,
+                    destination, errorCode(std::errc::operation_not_permitted)));
     } else {
-        TreeCopy(m_log, *progress, package, listings)
+        TreeCopy(m_log, *progress, package, listings, plan)
             .copyTree(source, sourcePath, target, destination);
     }
     progress->close();
+}
+
+void keepRunningPackage(ProgramCopy& copy, PathResolver& paths, const fs::path& programFolder,
+                        const std::vector<fs::path>& programs,
+                        const std::vector<UpdateEntryPlan>& checkedList) {
+    if (fs::path scripts; paths.findFolder(programFolder, kScriptFolder, scripts)) {
+        copy.keepFolder(scripts);
+    }
+    copy.keepFile(paths.resolve(programFolder, kSettingsFileName));
+    for (const fs::path& program : programs) {
+        copy.keepFile(program);
+    }
+    for (const UpdateEntryPlan& entry : checkedList) {
+        copy.keepFile(entry.path);
+    }
 }
 
 } // namespace pupdate

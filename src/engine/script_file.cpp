@@ -84,12 +84,13 @@ bool countLines(std::string_view chunk, LineCountState& state, std::int64_t& cou
 
 } // namespace
 
-ScriptLineReader::ScriptLineReader(const fs::path& file) : m_path(file), m_buffer(kChunkSize) {
+ScriptLineReader::ScriptLineReader(const fs::path& file)
+    : m_path(file), m_buffer(new char[kChunkSize]) {
     openForReading(m_in, m_path);
 }
 
 unsigned ScriptLineReader::unitAt(std::size_t pos) const {
-    return utf16Unit(m_buffer.data() + pos, m_bigEndian);
+    return utf16Unit(m_buffer.get() + pos, m_bigEndian);
 }
 
 bool ScriptLineReader::fill() {
@@ -97,10 +98,10 @@ bool ScriptLineReader::fill() {
         return false;
     }
     m_pos = 0;
-    m_end = readChunk(m_in, m_path, m_buffer.data(), m_buffer.size());
+    m_end = readChunk(m_in, m_path, m_buffer.get(), kChunkSize);
     if (m_first) {
         m_first = false;
-        if (const auto mark = byteOrderMark(std::string_view(m_buffer.data(), m_end))) {
+        if (const auto mark = byteOrderMark(std::string_view(m_buffer.get(), m_end))) {
             m_pos = mark->length;
             m_wide = mark->encoding != TextEncoding::Utf8;
             m_bigEndian = mark->encoding == TextEncoding::Utf16Be;
@@ -112,9 +113,11 @@ bool ScriptLineReader::fill() {
     }
     // Ctrl-Z ends the file: nothing after it is read. Every chunk but the last has the
     // buffer's even size, so UTF-16 units never straddle two chunks.
+    const std::size_t chunkEnd = m_end;
+    const std::size_t unit = m_wide ? 2 : 1;
     if (!m_wide) {
-        if (const void* stop = std::memchr(m_buffer.data() + m_pos, kCtrlZ, m_end - m_pos)) {
-            m_end = static_cast<std::size_t>(static_cast<const char*>(stop) - m_buffer.data());
+        if (const void* stop = std::memchr(m_buffer.get() + m_pos, kCtrlZ, m_end - m_pos)) {
+            m_end = static_cast<std::size_t>(static_cast<const char*>(stop) - m_buffer.get());
             m_eof = true;
         }
     } else {
@@ -126,6 +129,15 @@ bool ScriptLineReader::fill() {
             }
         }
     }
+    // A Ctrl-Z as the last character is the old end-of-file mark; one with more after it
+    // hides that rest.
+    if (m_eof && (m_end + unit < chunkEnd || m_in.peek() != std::ifstream::traits_type::eof())) {
+        // The line in progress when this chunk began, and the line breaks before the Ctrl-Z.
+        m_ctrlZLine = m_lines + 1;
+        for (std::size_t at = m_pos; at + unit <= m_end; at += unit) {
+            m_ctrlZLine += (m_wide ? unitAt(at) : static_cast<unsigned char>(m_buffer[at])) == '\n';
+        }
+    }
     return true;
 }
 
@@ -134,6 +146,7 @@ bool ScriptLineReader::nextWide(std::string& line) {
     bool started = false;
     for (;;) {
         if (m_pos >= m_end && !fill()) {
+            m_lines += started ? 1 : 0;
             return started;
         }
         if (m_pos >= m_end) {
@@ -144,10 +157,18 @@ bool ScriptLineReader::nextWide(std::string& line) {
             const unsigned unit = unitAt(m_pos);
             m_pos += 2;
             if (unit == '\n') {
+                m_pendingCr = false;
+                ++m_lines;
                 return true;
             }
-            if (unit != '\r') {
-                line.append(m_buffer.data() + m_pos - 2, 2);
+            if (m_pendingCr) {
+                m_pendingCr = false;
+                noteLoneCr();
+            }
+            if (unit == '\r') {
+                m_pendingCr = true;
+            } else {
+                line.append(m_buffer.get() + m_pos - 2, 2);
             }
         }
         if (m_pos < m_end) {
@@ -170,13 +191,14 @@ bool ScriptLineReader::next(std::string& line) {
     bool started = false; // some byte of this line has been consumed
     for (;;) {
         if (m_pos >= m_end && !fill()) {
+            m_lines += started ? 1 : 0;
             return started;
         }
         if (m_pos >= m_end) {
             continue; // a chunk that held nothing but the byte-order mark
         }
         started = true;
-        const char* begin = m_buffer.data() + m_pos;
+        const char* begin = m_buffer.get() + m_pos;
         const std::size_t available = m_end - m_pos;
         const void* feed = std::memchr(begin, '\n', available);
         const std::size_t length =
@@ -186,18 +208,49 @@ bool ScriptLineReader::next(std::string& line) {
         // dropped and the line goes on.
         const char* piece = begin;
         const char* const pieceEnd = begin + length;
+        if (m_pendingCr) {
+            // The CR that ended the last chunk is lone unless this one starts with the LF.
+            m_pendingCr = false;
+            if (length != 0 || feed == nullptr) {
+                noteLoneCr();
+            }
+        }
         while (piece < pieceEnd) {
             const void* cr = std::memchr(piece, '\r', static_cast<std::size_t>(pieceEnd - piece));
             const char* stop = cr == nullptr ? pieceEnd : static_cast<const char*>(cr);
             line.append(piece, static_cast<std::size_t>(stop - piece));
             piece = cr == nullptr ? pieceEnd : stop + 1;
+            if (cr != nullptr && piece < pieceEnd) {
+                noteLoneCr();
+            } else if (cr != nullptr && feed == nullptr) {
+                m_pendingCr = true;
+            }
         }
 
         if (feed != nullptr) {
             m_pos += length + 1;
+            ++m_lines;
             return true;
         }
         m_pos = m_end;
+    }
+}
+
+ScriptLineVerdict decodeScriptLine(std::string_view raw, TextEncoding encoding,
+                                   std::string& statement) {
+    try {
+        statement = decodeLine(raw, encoding);
+    } catch (const CodePageError&) {
+        return ScriptLineVerdict::NotText;
+    }
+    return statement.find('\0') != std::string::npos ? ScriptLineVerdict::ZeroCharacter
+                                                     : ScriptLineVerdict::Runs;
+}
+
+void ScriptLineReader::noteLoneCr() {
+    ++m_loneCrs;
+    if (m_firstLoneCrLine == 0) {
+        m_firstLoneCrLine = m_lines + 1;
     }
 }
 
@@ -271,6 +324,10 @@ ScriptSurvey surveyScript(const fs::path& file) {
         }
     }
     survey.encoding = mark ? mark->encoding : detector.finish();
+    survey.marked = mark.has_value();
+    if (!mark) {
+        survey.decision = detector.decision();
+    }
     if (scan) {
         survey.transactionStatement = scan->finish(survey.encoding);
     }

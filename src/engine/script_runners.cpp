@@ -61,16 +61,15 @@ void ScriptRunners::runLineMode(const UpdateEntryPlan& entry) {
         }
         progress->setPosition(counter);
         progress->repaint();
-        try {
-            statement = decodeLine(raw, survey.encoding);
-        } catch (const CodePageError&) {
+        const ScriptLineVerdict verdict = decodeScriptLine(raw, survey.encoding, statement);
+        if (verdict == ScriptLineVerdict::NotText) {
             m_log.write(std::string("脚本行不是有效的 ") + encodingName(survey.encoding) +
                         " 文本，未执行: " + printable(raw, survey.encoding) + "\r\n");
             continue;
         }
         // The drivers take a zero character for the end of the text and would run only
         // what comes before it: a different statement from the one written.
-        if (statement.find('\0') != std::string::npos) {
+        if (verdict == ScriptLineVerdict::ZeroCharacter) {
             m_log.write("脚本行含有零字节，未执行: " + shownLine(statement) + "\r\n");
             continue;
         }

@@ -127,6 +127,7 @@ SettingsFile SettingsFile::fromBytes(std::string&& content) {
     EncodingDetector detector;
     detector.feed(text);
     const TextEncoding likelier = detector.finish();
+    settings.m_decision = detector.decision();
     const TextEncoding other =
         likelier == TextEncoding::Gbk ? TextEncoding::Utf8 : TextEncoding::Gbk;
     for (const TextEncoding encoding : {likelier, other}) {
@@ -211,8 +212,8 @@ SettingsFile::Sections SettingsFile::parseIn(std::string_view bytes, TextEncodin
     return sections;
 }
 
-std::optional<std::string> SettingsFile::value(std::string_view section,
-                                               std::string_view key) const {
+std::optional<std::string> SettingsFile::value(std::string_view section, std::string_view key,
+                                               TextEncoding* from) const {
     for (const Reading& reading : m_readings) {
         if (!reading.parsed) {
             reading.parsed =
@@ -230,6 +231,9 @@ std::optional<std::string> SettingsFile::value(std::string_view section,
             throw CodePageError(std::string("the value is not valid ") +
                                 encodingName(reading.encoding) + " text");
         }
+        if (from != nullptr) {
+            *from = reading.encoding;
+        }
         return foundKey->second.text;
     }
     return std::nullopt;
@@ -239,8 +243,9 @@ UpdateListSetting readUpdateList(const fs::path& programFolder) {
     const fs::path file = resolveCaseInsensitive(programFolder, kSettingsFileName);
     const SettingsFile settings = SettingsFile::load(file);
     std::optional<std::string> list;
+    TextEncoding from = TextEncoding::Gbk;
     try {
-        list = settings.value(kUpdateListSection, kUpdateListKey);
+        list = settings.value(kUpdateListSection, kUpdateListKey, &from);
     } catch (const CodePageError&) {
         throw PackageError("升级设置文件中的升级列表（顺序）不是有效的文本：" + pathToUtf8(file));
     }
@@ -248,7 +253,12 @@ UpdateListSetting readUpdateList(const fs::path& programFolder) {
     if (list && list->find('\0') != std::string::npos) {
         throw PackageError("升级设置文件中的升级列表（顺序）含有零字节：" + pathToUtf8(file));
     }
-    UpdateListSetting setting{list.value_or(""), {}};
+    UpdateListSetting setting;
+    setting.list = list.value_or("");
+    setting.file = file;
+    setting.encoding = list ? std::optional(from) : std::nullopt;
+    setting.readings = settings.readings();
+    setting.decision = settings.decision();
     if (!list && settings.holdsText()) {
         std::string tried;
         for (const TextEncoding encoding : settings.readings()) {

@@ -30,7 +30,11 @@ public:
 
     // The value, or nullopt when no reading has the section and key. A value that is not
     // valid text in the encoding of the reading that has it raises CodePageError.
-    std::optional<std::string> value(std::string_view section, std::string_view key) const;
+    // `from`, when given, receives the encoding of the reading that had it.
+    std::optional<std::string> value(std::string_view section, std::string_view key,
+                                     TextEncoding* from = nullptr) const;
+    // How the content without its byte-order mark was weighed between GBK and UTF-8.
+    EncodingDetector::Decision decision() const { return m_decision; }
     // The file holds something besides blanks and a byte-order mark.
     bool holdsText() const { return m_holdsText; }
     // The encodings of the readings, in the order in which they are tried.
@@ -53,6 +57,7 @@ private:
     std::string m_bytes;
     std::vector<Reading> m_readings;
     bool m_holdsText = false;
+    EncodingDetector::Decision m_decision;
 };
 
 // The update list as Update.ini gives it.
@@ -63,6 +68,13 @@ struct UpdateListSetting {
     // When the file holds text but none of its readings has the key: why no script will
     // run, for the log (names the file and the encodings tried). Empty otherwise.
     std::string notFound;
+    // The file as found on disk (its spelling), and how it was read: the encoding of the
+    // reading that held the list (none when no reading did), the readings in the order
+    // they were tried, and how GBK and UTF-8 were weighed.
+    std::filesystem::path file;
+    std::optional<TextEncoding> encoding;
+    std::vector<TextEncoding> readings;
+    EncodingDetector::Decision decision;
 };
 
 // Reads the update list from Update.ini in the program folder. Raises PackageError when

@@ -484,6 +484,68 @@ bool holdsTransactionControl(std::string_view line, bool gbk) {
            holdsInDialect(line, Dialect::Sqlite, gbk, tokens);
 }
 
+bool isBatchSeparator(std::string_view line) {
+    std::vector<Token> tokens;
+    Lexer(line, Dialect::SqlServer, false).tokens(tokens);
+    const bool go = !tokens.empty() && tokens[0].kind == Token::Kind::Word &&
+                    equalsIgnoringAsciiCase(tokens[0].text, "go");
+    if (!go || tokens.size() > 2) {
+        return false;
+    }
+    // GO n repeats the batch n times.
+    return tokens.size() == 1 || (tokens[1].kind == Token::Kind::Other &&
+                                  std::all_of(tokens[1].text.begin(), tokens[1].text.end(),
+                                              [](char c) { return isDigit(c); }));
+}
+
+std::string statementRefusedInTransaction(std::string_view line) {
+    std::vector<Token> tokens;
+    Lexer(line, Dialect::SqlServer, false).tokens(tokens);
+    const auto wordAt = [&](std::size_t k, std::initializer_list<std::string_view> words) {
+        return k < tokens.size() && tokens[k].kind == Token::Kind::Word &&
+               std::any_of(words.begin(), words.end(), [&](std::string_view word) {
+                   return equalsIgnoringAsciiCase(tokens[k].text, word);
+               });
+    };
+    const auto upper = [&](std::size_t from, std::size_t count) {
+        std::string words;
+        for (std::size_t k = from; k < from + count; ++k) {
+            words += (words.empty() ? "" : " ") + std::string(tokens[k].text);
+        }
+        for (char& c : words) {
+            c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        }
+        return words;
+    };
+    bool atStart = true;
+    for (std::size_t k = 0; k < tokens.size(); ++k) {
+        const bool startsStatement = atStart;
+        atStart = tokens[k].kind == Token::Kind::Semicolon;
+        // A qualified name (dbo.backup) is a name.
+        if (tokens[k].kind != Token::Kind::Word ||
+            (k > 0 && tokens[k - 1].kind == Token::Kind::Dot)) {
+            continue;
+        }
+        if (wordAt(k, {"create", "alter", "drop"})) {
+            if (wordAt(k + 1, {"database"})) {
+                return upper(k, 2);
+            }
+            if (wordAt(k + 1, {"fulltext"}) && wordAt(k + 2, {"catalog", "index"})) {
+                return upper(k, 3);
+            }
+        } else if (wordAt(k, {"backup"}) && wordAt(k + 1, {"database", "log"})) {
+            return upper(k, 2);
+        } else if (wordAt(k, {"restore"}) &&
+                   wordAt(k + 1, {"database", "log", "filelistonly", "headeronly", "labelonly",
+                                  "rewindonly", "verifyonly"})) {
+            return upper(k, 2);
+        } else if (startsStatement && wordAt(k, {"reconfigure"})) {
+            return upper(k, 1);
+        }
+    }
+    return std::string();
+}
+
 TransactionStatementScan::TransactionStatementScan(std::optional<TextEncoding> marked)
     : m_marked(marked), m_wide(marked == TextEncoding::Utf16Le || marked == TextEncoding::Utf16Be),
       m_bigEndian(marked == TextEncoding::Utf16Be) {}

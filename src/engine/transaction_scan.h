@@ -34,6 +34,18 @@ struct TransactionStatement {
 // up and the byte after it are one character.
 bool holdsTransactionControl(std::string_view line, bool gbk);
 
+// SQL Server's batch separator: GO alone on a line, with an optional repeat count and
+// comment. osql acts on it; sent to the server as a statement it is an error. The line is
+// UTF-8.
+bool isBatchSeparator(std::string_view line);
+
+// The first statement of a line that SQL Server refuses inside a user transaction: CREATE,
+// ALTER or DROP DATABASE, BACKUP DATABASE or LOG, RESTORE, RECONFIGURE, and CREATE, ALTER
+// or DROP FULLTEXT CATALOG or INDEX. Its leading words in upper case ("CREATE DATABASE"),
+// or empty when the line holds none. Comments and strings are honoured as SQL Server reads
+// them. The line is UTF-8.
+std::string statementRefusedInTransaction(std::string_view line);
+
 // Finds the first line with transaction control while a line-mode script is streamed
 // once, the encoding of an unmarked file being known only at its end. Lines are split as
 // the line runner splits them: at LF, every CR dropped, Ctrl-Z ending the file. A line

@@ -189,15 +189,7 @@ void UpgradeRun::CopyProgramFiles() {
     // What the run checked and is about to run stays as it is: the script folder, the
     // settings file, this program and the scripts of the checked list.
     ProgramCopy copy(m_log, m_person);
-    if (std::filesystem::path scripts;
-        m_paths.findFolder(m_programFolder, kScriptFolder, scripts)) {
-        copy.keepFolder(scripts);
-    }
-    copy.keepFile(m_paths.resolve(m_programFolder, kSettingsFileName));
-    copy.keepFile(programFile());
-    for (const UpdateEntryPlan& entry : m_check.plan()) {
-        copy.keepFile(entry.path);
-    }
+    keepRunningPackage(copy, m_paths, m_programFolder, {programFile()}, m_check.plan());
     copy.copy(source, m_settings.installFolder);
     // The copy may have changed any folder, the package's among them.
     m_paths.forget();

@@ -227,12 +227,17 @@ void EncodingDetector::feed(std::string_view piece) {
 }
 
 TextEncoding EncodingDetector::finish() {
+    using Basis = Decision::Basis;
+    m_decision = {};
     if (!m_utf8.finish() || !m_utf8.sawNonAscii()) {
+        m_decision.basis = m_utf8.sawNonAscii() ? Basis::OneReading : Basis::Ascii;
         return TextEncoding::Gbk;
     }
     if (!m_gbk.finish()) {
+        m_decision.basis = Basis::OneReading;
         return TextEncoding::Utf8;
     }
+    m_decision = {Basis::Weighed, m_gbk.cost(), m_utf8.cost()};
     return m_utf8.cost() < m_gbk.cost() ? TextEncoding::Utf8 : TextEncoding::Gbk;
 }
 

@@ -97,9 +97,25 @@ public:
     void feed(std::string_view piece);
     TextEncoding finish();
 
+    // How the last finish() decided: the text was plain ASCII, or only one reading was
+    // valid text, or both were and their costs chose (lower is more plausible).
+    struct Decision {
+        enum class Basis { Ascii, OneReading, Weighed } basis = Basis::Ascii;
+        std::uint64_t gbkCost = 0;
+        std::uint64_t utf8Cost = 0;
+        bool weighed() const { return basis == Basis::Weighed; }
+        // The loser's cost less the winner's: how much more surprising the other reading
+        // is. 0 when nothing was weighed.
+        std::uint64_t margin() const {
+            return !weighed() ? 0 : gbkCost > utf8Cost ? gbkCost - utf8Cost : utf8Cost - gbkCost;
+        }
+    };
+    Decision decision() const { return m_decision; }
+
 private:
     Utf8Validator m_utf8;
     GbkValidator m_gbk;
+    Decision m_decision;
 };
 
 // The encoding of a whole package text file: its byte-order mark, else the detector's

@@ -178,10 +178,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         expectedCount = std::max<std::int64_t>(expectedCount, 1);
     }
     check(lines == expectedLines, "reader lines follow the rules");
+    // Carriage returns that join lines, and a Ctrl-Z with more after it.
+    const std::string_view text = std::string_view(bytes).substr(mark ? mark->length : 0);
+    const std::size_t ctrlZ = text.find('\x1A');
+    const std::string_view body = text.substr(0, ctrlZ);
+    std::int64_t loneCrs = 0;
+    for (std::size_t i = 0; i + 1 < body.size(); ++i) {
+        loneCrs += body[i] == '\r' && body[i + 1] != '\n' ? 1 : 0;
+    }
+    check(reader.loneCarriageReturns() == loneCrs, "lone carriage returns are counted");
+    const auto linesBefore = static_cast<std::int64_t>(std::count(body.begin(), body.end(), '\n'));
+    check(reader.ctrlZLine() ==
+              (ctrlZ != std::string_view::npos && ctrlZ + 1 < text.size() ? linesBefore + 1 : 0),
+          "a Ctrl-Z before the end is placed on its line");
 
     const ScriptSurvey survey = surveyScript(file);
     check(survey.lineCount == expectedCount, "survey counts as a text list");
-    check(survey.encoding == fuzz::referenceEncoding(rest, !padded), "survey encoding");
+    // The whole file is weighed, the filler too: its last letter is the neighbour of the
+    // first character of the rest.
+    check(survey.encoding == fuzz::referenceEncoding(bytes, !padded), "survey encoding");
     check(fuzz::foundLine(survey) ==
               fuzz::referenceControlLine(lines, std::nullopt,
                                          survey.encoding == TextEncoding::Gbk && !mark),
