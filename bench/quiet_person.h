@@ -9,16 +9,8 @@
 
 namespace pupdate::bench {
 
-// A progress indication that only keeps its values, for runs that measure something else.
-class SilentProgress : public Progress {
-public:
-    void setText(const std::string&) override {}
-    void setMaximum(std::int64_t) override {}
-    void setPosition(std::int64_t) override {}
-    void setBarVisible(bool) override {}
-    void repaint() override {}
-    void close() override {}
-};
+// Runs that measure something else show no progress.
+using SilentProgress = pupdate::SilentProgress;
 
 template <typename ProgressType> class QuietPerson : public Person {
 public:

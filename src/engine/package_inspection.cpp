@@ -39,16 +39,6 @@ constexpr const char* kDatabaseStandIn = "数据库名";
 // leaves them alone.
 constexpr const char* kProgramNames[] = {"P_Update", "P_Update.exe", "P_Update.com"};
 
-class SilentProgress : public Progress {
-public:
-    void setText(const std::string&) override {}
-    void setMaximum(std::int64_t) override {}
-    void setPosition(std::int64_t) override {}
-    void setBarVisible(bool) override {}
-    void repaint() override {}
-    void close() override {}
-};
-
 // The run is asked only to check and to plan: it has nobody to talk to.
 class SilentPerson : public Person {
 public:

@@ -23,6 +23,17 @@ public:
     virtual void close() = 0;
 };
 
+// A progress indication that shows nothing, for work nobody watches (a plan, a benchmark).
+class SilentProgress : public Progress {
+public:
+    void setText(const std::string&) override {}
+    void setMaximum(std::int64_t) override {}
+    void setPosition(std::int64_t) override {}
+    void setBarVisible(bool) override {}
+    void repaint() override {}
+    void close() override {}
+};
+
 // What a message offers beyond its own text: a short account shown with it, and the
 // full text behind it, which the person opens on request. Both empty for a plain message.
 struct Details {
