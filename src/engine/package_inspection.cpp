@@ -69,11 +69,6 @@ private:
     std::vector<InspectionFinding>& m_findings;
 };
 
-bool hasNonAscii(std::string_view text) {
-    return std::any_of(text.begin(), text.end(),
-                       [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
-}
-
 std::string marginAdvice(const EncodingDetector::Decision& decision, TextEncoding chosen) {
     const TextEncoding other = chosen == TextEncoding::Gbk ? TextEncoding::Utf8 : TextEncoding::Gbk;
     return std::string("按 ") + encodingName(chosen) + " 读取，但按 " + encodingName(other) +

@@ -429,11 +429,6 @@ bool holdsInDialect(std::string_view line, Dialect dialect, bool gbk, std::vecto
     return Statements(tokens).holdTransactionControl();
 }
 
-bool hasByteAbove7F(std::string_view line) {
-    return std::any_of(line.begin(), line.end(),
-                       [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
-}
-
 // A found line for the report: decoded, or with every byte that does not decode shown
 // as '?'; blanks trimmed; shortened.
 std::string shownLine(std::string_view raw, TextEncoding encoding, bool cut) {
@@ -663,7 +658,7 @@ void TransactionStatementScan::scanLine(std::string_view line, std::string_view 
     }
     // GBK pairs change the reading only of lines with bytes above 0x7F.
     if (!m_marked && !m_gbk &&
-        (hasByteAbove7F(line) ? holdsTransactionControl(line, true) : holdsAsBytes())) {
+        (hasNonAscii(line) ? holdsTransactionControl(line, true) : holdsAsBytes())) {
         m_gbk = found();
     }
 }

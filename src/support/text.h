@@ -20,6 +20,16 @@ inline bool isBlank(char c) {
 // Trims every byte from 0x01 to 0x20 at both ends.
 std::string_view trimBlanks(std::string_view text);
 
+// True when some byte of `text` is not ASCII.
+inline bool hasNonAscii(std::string_view text) {
+    for (const char c : text) {
+        if (static_cast<unsigned char>(c) >= 0x80) {
+            return true;
+        }
+    }
+    return false;
+}
+
 inline char foldAscii(char c) {
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }
