@@ -7,9 +7,6 @@
 #include <QShowEvent>
 #include <QThread>
 #include <QWindow>
-#include <algorithm>
-#include <climits>
-#include <cstdlib>
 #include <vector>
 
 namespace pupdate {
@@ -180,6 +177,7 @@ void TprogressBarF::hideRevealing() {
 
 ProgressWindow::ProgressWindow() : m_form(std::make_unique<TprogressBarF>()) {
     m_form->showPainted();
+    m_pacing.setBarWidth(m_form->probar->width());
 }
 
 ProgressWindow::~ProgressWindow() {
@@ -189,17 +187,15 @@ ProgressWindow::~ProgressWindow() {
 
 void ProgressWindow::setText(const std::string& text) {
     m_form->Label1->setText(QString::fromStdString(text));
-    m_textChanged = true;
+    m_pacing.windowChanged();
 }
 
 void ProgressWindow::setMaximum(std::int64_t maximum) {
-    m_maximum = std::max<std::int64_t>(maximum, 0);
-    m_position = std::clamp<std::int64_t>(m_position, 0, m_maximum);
+    m_pacing.setMaximum(maximum);
     tellBar([this] {
-        m_form->probar->setRange(0, toBarUnits(m_maximum));
-        m_form->probar->setValue(toBarUnits(m_position));
+        m_form->probar->setRange(0, m_pacing.toBarUnits(m_pacing.maximum()));
+        m_form->probar->setValue(m_pacing.toBarUnits(m_pacing.position()));
     });
-    m_barPixels = filledPixels();
 }
 
 template <typename Change> void ProgressWindow::tellBar(Change&& change) {
@@ -213,70 +209,29 @@ template <typename Change> void ProgressWindow::tellBar(Change&& change) {
 }
 
 void ProgressWindow::setPosition(std::int64_t position) {
-    m_position = std::clamp<std::int64_t>(position, 0, m_maximum);
     // The bar itself is told when it is painted: its setValue formats, measures and
     // notifies on every call, which costs more than a statement of a line-mode script.
-    m_barPixels = filledPixels();
+    m_pacing.setPosition(position);
 }
 
 void ProgressWindow::tellBarPosition() {
-    tellBar([this] { m_form->probar->setValue(toBarUnits(m_position)); });
-}
-
-int ProgressWindow::filledPixels() const {
-    if (m_maximum <= 0) {
-        return 0;
-    }
-    // Measured against the bar's whole width: never coarser than the filled part the
-    // style draws inside its frame. Whole numbers: this runs after every statement.
-    const std::int64_t width = m_form->probar->width();
-    if (m_position <= INT64_MAX / std::max<std::int64_t>(width, 1)) {
-        return static_cast<int>(m_position * width / m_maximum);
-    }
-    return static_cast<int>(static_cast<long double>(m_position) / m_maximum * width);
+    tellBar([this] { m_form->probar->setValue(m_pacing.toBarUnits(m_pacing.position())); });
 }
 
 void ProgressWindow::setBarVisible(bool visible) {
     m_form->probar->setVisible(visible);
-    m_textChanged = true;
-}
-
-bool ProgressWindow::barPaintDue() const {
-    if (m_position == 0 || m_position == m_maximum) {
-        return true;
-    }
-    const int jump = m_form->probar->width() / 8;
-    if (m_paintedPixels < 0 || std::abs(m_barPixels - m_paintedPixels) >= jump) {
-        return true;
-    }
-    // Each paint of the bar costs about as much as hundreds of short statements; more
-    // paints than a person can follow would slow a fast script down.
-    return std::chrono::steady_clock::now() - m_lastPaint >=
-           std::chrono::milliseconds(1000 / kBarPaintsPerSecond);
+    m_pacing.windowChanged();
 }
 
 void ProgressWindow::repaint() {
     // Called after every statement: the test for "nothing to draw" must cost nothing.
-    if ((!m_textChanged && m_barPixels == m_paintedPixels) || !m_form->isVisible()) {
+    if (m_pacing.idle() || !m_form->isVisible()) {
         return;
     }
-    // When only the bar has grown, only the bar is painted again: the text in the CJK
-    // font costs more to draw than the bar does.
-    const bool wholeWindow = m_textChanged;
-    if (!wholeWindow) {
-        // Asked once per width the bar reaches, not after every statement: a width that
-        // was not due is painted with a later one.
-        if (m_barPixels == m_checkedPixels) {
-            return;
-        }
-        m_checkedPixels = m_barPixels;
-        if (!barPaintDue()) {
-            return;
-        }
+    const BarPacing::Paint paint = m_pacing.takePaint();
+    if (paint == BarPacing::Paint::None) {
+        return;
     }
-    m_textChanged = false;
-    m_paintedPixels = m_barPixels;
-    m_lastPaint = std::chrono::steady_clock::now();
     tellBarPosition();
     if (!m_form->isExposed()) {
         // A window shown while the engine blocks the event loop is not exposed yet and
@@ -289,7 +244,9 @@ void ProgressWindow::repaint() {
         m_form->repaint();
         return;
     }
-    if (wholeWindow) {
+    // When only the bar has grown, only the bar is painted again: the text in the CJK
+    // font costs more to draw than the bar does.
+    if (paint == BarPacing::Paint::Window) {
         m_form->repaint();
     } else {
         m_form->probar->repaint();
@@ -300,13 +257,6 @@ void ProgressWindow::close() {
     // A hidden window is not painted; its bar still holds the last position.
     tellBarPosition();
     m_form->hideRevealing();
-}
-
-int ProgressWindow::toBarUnits(std::int64_t value) const {
-    if (m_maximum <= INT_MAX) {
-        return static_cast<int>(value);
-    }
-    return static_cast<int>(static_cast<long double>(value) * INT_MAX / m_maximum);
 }
 
 } // namespace pupdate

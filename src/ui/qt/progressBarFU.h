@@ -3,11 +3,11 @@
 // a script runs or the transaction commits. The engine blocks the user-interface thread
 // while it works, so the window is repainted on request instead of by the event loop.
 
+#include "bar_pacing.h"
 #include "person.h"
 #include "ui_progressBarFU.h"
 
 #include <QWidget>
-#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -74,27 +74,18 @@ public:
     // Hides the window; what it covered is painted again.
     void close() override;
 
-    static constexpr int kBarPaintsPerSecond = 30;
+    static constexpr int kBarPaintsPerSecond = BarPacing::kBarPaintsPerSecond;
 
     TprogressBarF& form() { return *m_form; }
-    std::int64_t maximum() const { return m_maximum; }
-    std::int64_t position() const { return m_position; }
+    std::int64_t maximum() const { return m_pacing.maximum(); }
+    std::int64_t position() const { return m_pacing.position(); }
 
 private:
-    int toBarUnits(std::int64_t value) const;
-    int filledPixels() const;
-    bool barPaintDue() const;
     template <typename Change> void tellBar(Change&& change);
     void tellBarPosition();
 
     std::unique_ptr<TprogressBarF> m_form;
-    std::int64_t m_maximum = 0;
-    std::int64_t m_position = 0;
-    int m_barPixels = -1;      // filled width at the position
-    int m_paintedPixels = -1;  // filled width when the window was last painted
-    int m_checkedPixels = -1;  // filled width last asked whether a paint was due
-    bool m_textChanged = true; // text or bar visibility changed since the last paint
-    std::chrono::steady_clock::time_point m_lastPaint{};
+    BarPacing m_pacing;
 };
 
 } // namespace pupdate

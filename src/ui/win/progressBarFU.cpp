@@ -4,10 +4,7 @@
 #include "wide_text.h"
 #include "window_support.h"
 
-#include <algorithm>
-#include <climits>
 #include <commctrl.h>
-#include <cstdlib>
 #include <stdexcept>
 #include <uxtheme.h>
 
@@ -110,7 +107,7 @@ void TprogressBarF::hide() {
 ProgressWindow::ProgressWindow() : m_form(std::make_unique<TprogressBarF>()) {
     RECT bar;
     ::GetClientRect(m_form->bar(), &bar);
-    m_barWidth = bar.right - bar.left;
+    m_pacing.setBarWidth(bar.right - bar.left);
     m_form->show();
 }
 
@@ -121,81 +118,43 @@ ProgressWindow::~ProgressWindow() {
 
 void ProgressWindow::setText(const std::string& text) {
     ::SetWindowTextW(m_form->label(), wide(text).c_str());
-    m_textChanged = true;
+    m_pacing.windowChanged();
 }
 
 void ProgressWindow::setMaximum(std::int64_t maximum) {
-    m_maximum = std::max<std::int64_t>(maximum, 0);
-    m_position = std::clamp<std::int64_t>(m_position, 0, m_maximum);
+    m_pacing.setMaximum(maximum);
     // A range of 0..0 is drawn as an empty bar, as nothing done.
-    ::SendMessageW(m_form->bar(), PBM_SETRANGE32, 0, m_maximum > 0 ? toBarUnits(m_maximum) : 1);
+    const std::int64_t top = m_pacing.maximum();
+    ::SendMessageW(m_form->bar(), PBM_SETRANGE32, 0, top > 0 ? m_pacing.toBarUnits(top) : 1);
     tellBarPosition();
-    m_barPixels = filledPixels();
 }
 
 void ProgressWindow::setPosition(std::int64_t position) {
-    m_position = std::clamp<std::int64_t>(position, 0, m_maximum);
     // The bar itself is told when it is painted, not after every statement.
-    m_barPixels = filledPixels();
+    m_pacing.setPosition(position);
 }
 
 void ProgressWindow::tellBarPosition() {
-    ::SendMessageW(m_form->bar(), PBM_SETPOS, static_cast<WPARAM>(toBarUnits(m_position)), 0);
-}
-
-int ProgressWindow::filledPixels() const {
-    if (m_maximum <= 0) {
-        return 0;
-    }
-    // Whole numbers: this runs after every statement.
-    const std::int64_t width = std::max(m_barWidth, 1);
-    if (m_position <= INT64_MAX / width) {
-        return static_cast<int>(m_position * width / m_maximum);
-    }
-    return static_cast<int>(static_cast<long double>(m_position) / m_maximum * width);
+    ::SendMessageW(m_form->bar(), PBM_SETPOS,
+                   static_cast<WPARAM>(m_pacing.toBarUnits(m_pacing.position())), 0);
 }
 
 void ProgressWindow::setBarVisible(bool visible) {
     ::ShowWindow(m_form->bar(), visible ? SW_SHOWNA : SW_HIDE);
-    m_textChanged = true;
-}
-
-bool ProgressWindow::barPaintDue() const {
-    if (m_position == 0 || m_position == m_maximum) {
-        return true;
-    }
-    const int jump = m_barWidth / 8;
-    if (m_paintedPixels < 0 || std::abs(m_barPixels - m_paintedPixels) >= jump) {
-        return true;
-    }
-    // More paints than a person can follow would slow a fast script down.
-    return std::chrono::steady_clock::now() - m_lastPaint >=
-           std::chrono::milliseconds(1000 / kBarPaintsPerSecond);
+    m_pacing.windowChanged();
 }
 
 void ProgressWindow::repaint() {
     // Called after every statement: the test for "nothing to draw" must cost nothing.
-    if ((!m_textChanged && m_barPixels == m_paintedPixels) ||
-        !::IsWindowVisible(m_form->handle())) {
+    if (m_pacing.idle() || !::IsWindowVisible(m_form->handle())) {
         return;
     }
-    const bool wholeWindow = m_textChanged;
-    if (!wholeWindow) {
-        // Asked once per width the bar reaches: a width that was not due is painted with
-        // a later one.
-        if (m_barPixels == m_checkedPixels) {
-            return;
-        }
-        m_checkedPixels = m_barPixels;
-        if (!barPaintDue()) {
-            return;
-        }
+    const BarPacing::Paint paint = m_pacing.takePaint();
+    if (paint == BarPacing::Paint::None) {
+        return;
     }
-    m_textChanged = false;
-    m_paintedPixels = m_barPixels;
-    m_lastPaint = std::chrono::steady_clock::now();
     tellBarPosition();
-    if (wholeWindow) {
+    if (paint == BarPacing::Paint::Window) {
         ::RedrawWindow(m_form->handle(), nullptr, nullptr,
                        RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW | RDW_ERASENOW);
     } else {
@@ -208,13 +167,6 @@ void ProgressWindow::close() {
     // A hidden window is not painted; its bar still holds the last position.
     tellBarPosition();
     m_form->hide();
-}
-
-int ProgressWindow::toBarUnits(std::int64_t value) const {
-    if (m_maximum <= INT_MAX) {
-        return static_cast<int>(value);
-    }
-    return static_cast<int>(static_cast<long double>(value) * INT_MAX / m_maximum);
 }
 
 } // namespace pupdate::win

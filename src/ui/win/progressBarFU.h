@@ -3,9 +3,9 @@
 // script runs or the transaction commits. The engine blocks the window thread while it
 // works, so the window is painted on request instead of by the message loop.
 
+#include "bar_pacing.h"
 #include "person.h"
 
-#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <windows.h>
@@ -63,25 +63,15 @@ public:
     // Hides the window; what it covered is painted again.
     void close() override;
 
-    static constexpr int kBarPaintsPerSecond = 30;
+    static constexpr int kBarPaintsPerSecond = BarPacing::kBarPaintsPerSecond;
 
     TprogressBarF& form() { return *m_form; }
 
 private:
-    int toBarUnits(std::int64_t value) const;
-    int filledPixels() const;
-    bool barPaintDue() const;
     void tellBarPosition();
 
     std::unique_ptr<TprogressBarF> m_form;
-    int m_barWidth = 0;
-    std::int64_t m_maximum = 0;
-    std::int64_t m_position = 0;
-    int m_barPixels = -1;      // filled width at the position
-    int m_paintedPixels = -1;  // filled width when the window was last painted
-    int m_checkedPixels = -1;  // filled width last asked whether a paint was due
-    bool m_textChanged = true; // text or bar visibility changed since the last paint
-    std::chrono::steady_clock::time_point m_lastPaint{};
+    BarPacing m_pacing;
 };
 
 // Handles the calls that other threads and programs have sent to this thread's windows
