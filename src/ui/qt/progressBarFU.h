@@ -65,11 +65,7 @@ public:
     // The bar takes the position when it is next painted (or the window closed).
     void setPosition(std::int64_t position) override;
     void setBarVisible(bool visible) override;
-    // Paints the window at once, but only when what it would draw differs from what was
-    // last painted: a script of a million lines moves the bar a few hundred pixels. A
-    // change of the text or of the bar's visibility is painted at once; the bar alone
-    // at most kBarPaintsPerSecond times a second, except that a jump of an eighth of
-    // its width or more, and its first and last positions, are painted at once.
+    // Paints at once what BarPacing says is due: the bar alone when only the bar grew.
     void repaint() override;
     // Hides the window; what it covered is painted again.
     void close() override;
