@@ -200,8 +200,7 @@ TEST(ProgressWindowTest, BarPaintsKeepToTheClockButJumpsAndTheEndAreShownAtOnce)
         progress.repaint();
     }
     const double seconds = clock.elapsed() / 1000.0;
-    const auto allowed =
-        static_cast<std::size_t>(seconds * ProgressWindow::kBarPaintsPerSecond) + 8 + 2;
+    const auto allowed = static_cast<std::size_t>(seconds * BarPacing::kBarPaintsPerSecond) + 8 + 2;
     EXPECT_LE(paints.bars.size(), allowed) << seconds << " s";
     // The last position is always painted.
     progress.setPosition(lines);

@@ -70,11 +70,7 @@ public:
     // Hides the window; what it covered is painted again.
     void close() override;
 
-    static constexpr int kBarPaintsPerSecond = BarPacing::kBarPaintsPerSecond;
-
     TprogressBarF& form() { return *m_form; }
-    std::int64_t maximum() const { return m_pacing.maximum(); }
-    std::int64_t position() const { return m_pacing.position(); }
 
 private:
     template <typename Change> void tellBar(Change&& change);

@@ -60,8 +60,6 @@ public:
     // Hides the window; what it covered is painted again.
     void close() override;
 
-    static constexpr int kBarPaintsPerSecond = BarPacing::kBarPaintsPerSecond;
-
     TprogressBarF& form() { return *m_form; }
 
 private:
