@@ -49,10 +49,11 @@ std::string PackageCheck::checkInstallFolder(const std::string& installFolder) {
     return std::string();
 }
 
-std::string PackageCheck::checkUpdateList(std::string_view list, std::string_view database) {
+std::string PackageCheck::checkUpdateList(std::string_view list, std::string_view database,
+                                          SqlDialect dialect) {
     std::vector<UpdateEntryPlan> plan;
     std::string reason;
-    if (planUpdateList(list, database, plan, reason)) {
+    if (planUpdateList(list, database, dialect, plan, reason)) {
         m_plan = std::move(plan);
     }
     return reason;
@@ -70,7 +71,8 @@ std::vector<UpdateEntryPlan> PackageCheck::takePlan() {
 }
 
 bool PackageCheck::planUpdateList(std::string_view list, std::string_view database,
-                                  std::vector<UpdateEntryPlan>& plan, std::string& reason) {
+                                  SqlDialect dialect, std::vector<UpdateEntryPlan>& plan,
+                                  std::string& reason) {
     plan.clear();
     // Links may lead anywhere inside the package, never out of it: what a script's name
     // really reaches is held against the package folder as the system resolves it.
@@ -82,7 +84,7 @@ bool PackageCheck::planUpdateList(std::string_view list, std::string_view databa
             continue;
         }
         UpdateEntryPlan step;
-        if (!planUpdateItem(item, database, package, packageError, step, reason)) {
+        if (!planUpdateItem(item, database, dialect, package, packageError, step, reason)) {
             return false;
         }
         plan.push_back(std::move(step));
@@ -90,15 +92,16 @@ bool PackageCheck::planUpdateList(std::string_view list, std::string_view databa
     return true;
 }
 
-std::vector<PackageCheck::ItemCheck> PackageCheck::checkEachEntry(std::string_view list,
-                                                                  std::string_view database) {
+std::vector<PackageCheck::ItemCheck>
+PackageCheck::checkEachEntry(std::string_view list, std::string_view database, SqlDialect dialect) {
     std::error_code packageError;
     const fs::path package = filetree::realPath(m_programFolder, packageError);
     std::vector<ItemCheck> checks;
     for (std::string& item : splitUpdateList(list)) {
         ItemCheck check{std::move(item), {}, {}};
         if (!check.item.empty()) {
-            planUpdateItem(check.item, database, package, packageError, check.entry, check.reason);
+            planUpdateItem(check.item, database, dialect, package, packageError, check.entry,
+                           check.reason);
         }
         checks.push_back(std::move(check));
     }
@@ -116,8 +119,9 @@ std::vector<PackageCheck::ItemCheck> PackageCheck::checkEachEntry(std::string_vi
 }
 
 bool PackageCheck::planUpdateItem(const std::string& item, std::string_view database,
-                                  const fs::path& package, std::error_code packageError,
-                                  UpdateEntryPlan& step, std::string& reason) {
+                                  SqlDialect dialect, const fs::path& package,
+                                  std::error_code packageError, UpdateEntryPlan& step,
+                                  std::string& reason) {
     const UpdateEntry entry = splitEntry(item);
     if (entry.kind != kLineMode && entry.kind != kServerSideMode) {
         // Skipping it would report a script that never ran as applied.
@@ -166,7 +170,7 @@ bool PackageCheck::planUpdateItem(const std::string& item, std::string_view data
     }
     // Read now, once: the line count and the encoding serve the walk.
     try {
-        step.survey = surveyScript(step.path);
+        step.survey = surveyScript(step.path, dialect);
     } catch (const std::system_error& readError) {
         reason = "无法读取脚本文件 " + shown + ": " + readError.code().message();
         return false;

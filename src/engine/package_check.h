@@ -34,8 +34,10 @@ public:
     // Why the copy cannot write into `installFolder`; empty when it can.
     static std::string checkInstallFolder(const std::string& installFolder);
     // Why `list` cannot run; empty when every entry can, which are then kept as the plan.
-    // Server-side entries are checked for a server reached under the name `database`.
-    std::string checkUpdateList(std::string_view list, std::string_view database);
+    // Server-side entries are checked for a server reached under the name `database`;
+    // line-mode scripts are read as `dialect` reads them.
+    std::string checkUpdateList(std::string_view list, std::string_view database,
+                                SqlDialect dialect);
 
     // One item of the list as the check finds it: the entry as the walk will run it, and
     // why the run refuses the package (empty when it does not); a refused entry holds what
@@ -48,7 +50,8 @@ public:
     };
     // The same check for a look at the package that opens no database: every item, going
     // on past a refused one. When no item is refused the entries are kept as the plan.
-    std::vector<ItemCheck> checkEachEntry(std::string_view list, std::string_view database);
+    std::vector<ItemCheck> checkEachEntry(std::string_view list, std::string_view database,
+                                          SqlDialect dialect);
 
     // True while a checked list is kept.
     bool hasPlan() const { return m_plan.has_value(); }
@@ -60,10 +63,10 @@ public:
 private:
     // Every entry of the list as it will run; false with the reason at the first entry
     // that cannot.
-    bool planUpdateList(std::string_view list, std::string_view database,
+    bool planUpdateList(std::string_view list, std::string_view database, SqlDialect dialect,
                         std::vector<UpdateEntryPlan>& plan, std::string& reason);
     // One non-empty item of it; `package` is the package folder with its links resolved.
-    bool planUpdateItem(const std::string& item, std::string_view database,
+    bool planUpdateItem(const std::string& item, std::string_view database, SqlDialect dialect,
                         const std::filesystem::path& package, std::error_code packageError,
                         UpdateEntryPlan& step, std::string& reason);
 

@@ -219,7 +219,7 @@ int PackageInspection::exitStatus() const {
 
 PackageInspection inspectPackage(const fs::path& package,
                                  const std::optional<std::string>& installFolder,
-                                 const std::string& database) {
+                                 const std::string& database, SqlDialect dialect) {
     PackageInspection result;
     fs::path folder = fs::absolute(package).lexically_normal();
     if (!folder.has_filename() && folder.has_parent_path() && folder != folder.root_path()) {
@@ -285,7 +285,7 @@ PackageInspection inspectPackage(const fs::path& package,
         std::size_t position = 0;
         bool transactionOpen = true; // until the first server-side entry commits it
         std::unordered_set<std::string> named;
-        for (PackageCheck::ItemCheck& item : check.checkEachEntry(result.list, result.database)) {
+        for (PackageCheck::ItemCheck& item : check.checkEachEntry(result.list, result.database, dialect)) {
             ++position;
             if (item.item.empty()) {
                 continue; // names nothing; the run passes over it

@@ -8,6 +8,7 @@
 
 #include "code_page.h"
 #include "copy_plan.h"
+#include "transaction_scan.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -85,10 +86,12 @@ struct PackageInspection {
 };
 
 // Inspects the package in `package`. `installFolder`, when given, is used exactly as an
-// operator would type it; `database` stands in the osql command (empty: a stand-in).
-// Nothing is written anywhere and no database is opened.
+// operator would type it; `database` stands in the osql command (empty: a stand-in);
+// line-mode scripts are read as `dialect` reads them. Nothing is written anywhere and no
+// database is opened.
 PackageInspection inspectPackage(const std::filesystem::path& package,
                                  const std::optional<std::string>& installFolder,
-                                 const std::string& database = std::string());
+                                 const std::string& database = std::string(),
+                                 SqlDialect dialect = SqlDialect::SqlServer);
 
 } // namespace pupdate

@@ -272,7 +272,7 @@ bool countWideLines(std::string_view bytes, bool bigEndian, LineCountState& stat
 
 } // namespace
 
-ScriptSurvey surveyScript(const fs::path& file) {
+ScriptSurvey surveyScript(const fs::path& file, SqlDialect dialect) {
     std::ifstream in;
     openForReading(in, file);
     std::vector<char> buffer(kChunkSize);
@@ -293,7 +293,7 @@ ScriptSurvey surveyScript(const fs::path& file) {
             first = false;
             mark = byteOrderMark(std::string_view(buffer.data(), size));
             from = mark ? mark->length : 0;
-            scan.emplace(mark ? std::optional(mark->encoding) : std::nullopt);
+            scan.emplace(mark ? std::optional(mark->encoding) : std::nullopt, dialect);
         }
         if (size == 0) {
             break;

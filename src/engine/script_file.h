@@ -81,7 +81,9 @@ struct ScriptSurvey {
     // How clearly the encoding was decided, for a file without a byte-order mark.
     EncodingDetector::Decision decision;
 };
-// Streams the file once. Raises std::system_error when it cannot be opened or read.
-ScriptSurvey surveyScript(const std::filesystem::path& file);
+// Streams the file once, looking for transaction control as `dialect` reads it. Raises
+// std::system_error when it cannot be opened or read.
+ScriptSurvey surveyScript(const std::filesystem::path& file,
+                          SqlDialect dialect = SqlDialect::SqlServer);
 
 } // namespace pupdate

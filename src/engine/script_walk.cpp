@@ -43,10 +43,22 @@ void ScriptWalk::commit(Progress& progress, const std::string& where) {
         throwInterrupted(where);
     }
     proveBeforeCommit();
+    m_proof.release(m_connection);
     m_connection.commitTrans();
     m_scripts.clear();
     progress.setText(text::kCommitted);
     progress.repaint();
+}
+
+void ScriptWalk::rollback() {
+    if (m_connection.inTransaction()) {
+        // Whatever else fails, the session is handed back as it was found.
+        struct Abandon {
+            ScriptWalk& walk;
+            ~Abandon() { walk.m_proof.abandon(walk.m_connection); }
+        } abandon{*this};
+        m_connection.rollbackTrans();
+    }
 }
 
 std::unique_ptr<Progress> ScriptWalk::commitLast() {

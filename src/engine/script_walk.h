@@ -47,6 +47,9 @@ public:
     // first when the run has been asked to (`where` it stopped), and raises when the
     // transaction is no longer the walk's own.
     void commit(Progress& progress, const std::string& where);
+    // The failure path's roll-back of what is open: after a server-side entry has
+    // committed there is nothing left. Raises when the database refuses it.
+    void rollback();
     // The last commit, when a transaction is still open, in a progress window of its own
     // that the caller keeps until the outcome has been told; null when nothing was open.
     std::unique_ptr<Progress> commitLast();

@@ -48,9 +48,7 @@ bool mayHoldTransactionControl(std::string_view line) {
         bool found = false;
         switch (line[at] | 0x20) {
         case 'a':
-            found = startsWithWord(line, at, "abort") ||
-                    startsWithWord(line, at, "ansi_defaults") ||
-                    startsWithWord(line, at, "autocommit");
+            found = startsWithWord(line, at, "abort") || startsWithWord(line, at, "ansi_defaults");
             break;
         case 'b':
             found = startsWithWord(line, at, "begin");
@@ -87,8 +85,6 @@ bool mayHoldTransactionControl(std::string_view line) {
     return false;
 }
 
-enum class Dialect { SqlServer, PostgreSql, Sqlite };
-
 struct Token {
     enum class Kind { Word, Quoted, Semicolon, Dot, Other } kind;
     std::string_view text;
@@ -107,7 +103,7 @@ bool isDigit(unsigned char c) {
 // dropped; strings and quoted names become single Quoted tokens.
 class Lexer {
 public:
-    Lexer(std::string_view line, Dialect dialect, bool gbk)
+    Lexer(std::string_view line, SqlDialect dialect, bool gbk)
         : m_line(line), m_dialect(dialect), m_gbk(gbk) {}
 
     void tokens(std::vector<Token>& out) {
@@ -128,15 +124,16 @@ public:
             } else if (c == '"') {
                 skipQuoted('"', false);
                 out.push_back({Token::Kind::Quoted, slice(start)});
-            } else if (c == '[') {
-                // A name in SQL Server and SQLite, a subscript in PostgreSQL: no statement
-                // inside either way.
-                skipQuoted(']', false);
+            } else if (c == '[' && m_dialect != SqlDialect::PostgreSql) {
+                // A quoted name in SQL Server ("]]" stands for "]") and in SQLite (which
+                // knows no escape in it). In PostgreSQL '[' opens a subscript, whose
+                // strings and words are read as they stand.
+                skipQuoted(']', false, m_dialect == SqlDialect::SqlServer);
                 out.push_back({Token::Kind::Quoted, slice(start)});
-            } else if (c == '`' && m_dialect == Dialect::Sqlite) {
+            } else if (c == '`' && m_dialect == SqlDialect::Sqlite) {
                 skipQuoted('`', false);
                 out.push_back({Token::Kind::Quoted, slice(start)});
-            } else if (c == '$' && m_dialect == Dialect::PostgreSql && skipDollarQuoted()) {
+            } else if (c == '$' && m_dialect == SqlDialect::PostgreSql && skipDollarQuoted()) {
                 out.push_back({Token::Kind::Quoted, slice(start)});
             } else if (c == ';') {
                 ++m_at;
@@ -153,7 +150,7 @@ public:
                 skipWord();
                 const std::string_view word = slice(start);
                 // PostgreSQL's E'...' takes backslash escapes.
-                if (m_dialect == Dialect::PostgreSql && m_at < m_line.size() &&
+                if (m_dialect == SqlDialect::PostgreSql && m_at < m_line.size() &&
                     byte(m_at) == '\'' && equalsIgnoringAsciiCase(word, "e")) {
                     skipQuoted('\'', true);
                     out.push_back({Token::Kind::Quoted, slice(start)});
@@ -176,7 +173,7 @@ private:
     void skipBlockComment() {
         // SQL Server and PostgreSQL nest block comments, SQLite does not. One that is not
         // closed runs to the end of the line.
-        const bool nested = m_dialect != Dialect::Sqlite;
+        const bool nested = m_dialect != SqlDialect::Sqlite;
         int depth = 0;
         while (m_at < m_line.size()) {
             const unsigned char c = byte(m_at);
@@ -196,8 +193,8 @@ private:
     }
 
     // From an opening quote to its closing one; the closing character doubled stands for
-    // itself. Not closed: to the end of the line.
-    void skipQuoted(unsigned char close, bool backslashEscapes) {
+    // itself unless `doubled` is false. Not closed: to the end of the line.
+    void skipQuoted(unsigned char close, bool backslashEscapes, bool doubled = true) {
         ++m_at; // the opening quote
         while (m_at < m_line.size()) {
             const unsigned char c = byte(m_at);
@@ -208,7 +205,7 @@ private:
                 }
             } else if (c == close) {
                 ++m_at;
-                if (m_at < m_line.size() && byte(m_at) == close) {
+                if (doubled && m_at < m_line.size() && byte(m_at) == close) {
                     ++m_at;
                 } else {
                     return;
@@ -273,7 +270,7 @@ private:
     }
 
     std::string_view m_line;
-    Dialect m_dialect;
+    SqlDialect m_dialect;
     bool m_gbk;
     std::size_t m_at = 0;
 };
@@ -308,125 +305,163 @@ bool isSqlServerReserved(std::string_view word) {
     return kSqlServerReserved.find(key) != std::string_view::npos;
 }
 
-// Reads the tokens of one line as statements: a ';' or the start of the line starts one.
-class Statements {
+// Reads the tokens of one line as statements of one dialect.
+class LineStatements {
 public:
-    explicit Statements(const std::vector<Token>& tokens) : m_tokens(tokens) {}
+    LineStatements(const std::vector<Token>& tokens, SqlDialect dialect)
+        : m_tokens(tokens), m_dialect(dialect) {}
 
-    bool holdTransactionControl() {
-        bool atStart = true;
-        int blocks = 0; // BEGIN ... END blocks and CASE ... END expressions open
+    bool holdTransactionControl() const {
+        return m_dialect == SqlDialect::SqlServer ? sqlServerHolds() : splitStatementsHold();
+    }
+
+private:
+    // A word of the language: not a string, not a quoted name, not a qualified name's part
+    // (t.commit).
+    bool wordAt(std::size_t k, std::string_view keyword) const {
+        return k < m_tokens.size() && m_tokens[k].kind == Token::Kind::Word &&
+               (k == 0 || m_tokens[k - 1].kind != Token::Kind::Dot) &&
+               equalsIgnoringAsciiCase(m_tokens[k].text, keyword);
+    }
+    bool wordAt(std::size_t k, std::initializer_list<std::string_view> keywords) const {
+        return std::any_of(keywords.begin(), keywords.end(),
+                           [&](std::string_view keyword) { return wordAt(k, keyword); });
+    }
+
+    // SQL Server needs no ';' between statements, so a COMMIT or ROLLBACK ends the
+    // transaction wherever it stands ("SET NOCOUNT ON COMMIT" is two statements), and
+    // END only closes a block. A line that defines a procedure, trigger or function runs
+    // none of its body now: what the body does with transactions happens when it is
+    // called, inside the levels the run holds.
+    bool sqlServerHolds() const {
+        if (definesSqlServerObject()) {
+            return false;
+        }
         for (std::size_t k = 0; k < m_tokens.size(); ++k) {
-            const Token& token = m_tokens[k];
-            if (token.kind == Token::Kind::Semicolon) {
-                atStart = true;
-                continue;
-            }
-            const bool startsStatement = atStart;
-            atStart = false;
-            // A qualified name (t.commit) is a name, not a word of the language.
-            if (token.kind != Token::Kind::Word ||
-                (k > 0 && m_tokens[k - 1].kind == Token::Kind::Dot)) {
-                continue;
-            }
-            const std::string_view word = token.text;
-            if (is(word, "commit")) {
-                // PostgreSQL's ON COMMIT of temporary tables is no statement.
-                if (!wordAt(k - 1, "on")) {
-                    return true;
-                }
-            } else if (is(word, "rollback")) {
-                // No statement: SQL Server's WITH ROLLBACK of ALTER DATABASE, and SQLite's
-                // conflict clauses (OR ROLLBACK, ON CONFLICT ROLLBACK, RAISE(ROLLBACK, ...)),
-                // which end the transaction only with a statement that fails.
-                const bool clause =
-                    wordAt(k - 1, {"with", "or", "conflict"}) ||
-                    (k > 0 && m_tokens[k - 1].text == "(" && wordAt(k - 2, "raise"));
-                if (!clause && !rollsBackToASavepoint(k)) {
-                    return true;
-                }
-            } else if (is(word, "begin")) {
-                if (endsStatement(k + 1) || wordAt(k + 1, {"tran", "transaction", "distributed"}) ||
-                    (startsStatement &&
-                     wordAt(k + 1, {"work", "deferred", "immediate", "exclusive", "isolation",
-                                    "read", "not", "deferrable"}))) {
-                    return true;
-                }
-                if (!wordAt(k + 1, {"dialog", "conversation"})) {
-                    ++blocks; // a block, BEGIN TRY, BEGIN CATCH, BEGIN ATOMIC
-                }
-            } else if (is(word, "case")) {
-                ++blocks;
-            } else if (is(word, "end")) {
-                if (wordAt(k + 1, {"if", "loop"})) {
-                    continue; // the end of a PL/pgSQL statement
-                }
-                if (blocks > 0) {
-                    --blocks;
-                } else if (startsStatement && (endsStatement(k + 1) ||
-                                               wordAt(k + 1, {"transaction", "work", "and"}))) {
-                    return true; // END [TRANSACTION] commits in PostgreSQL and SQLite
-                }
-            } else if (startsStatement && is(word, "abort")) {
+            if (wordAt(k, "commit")) {
                 return true;
-            } else if (startsStatement && (is(word, "start") || is(word, "prepare"))) {
-                if (wordAt(k + 1, {"transaction"})) {
-                    return true;
-                }
-            } else if (startsStatement && is(word, "set")) {
-                if (wordAt(k + 1, {"autocommit"})) {
-                    return true;
-                }
-            } else if (is(word, "implicit_transactions") || is(word, "ansi_defaults")) {
-                // SQL Server: both make every later statement open a transaction of its own.
+            }
+            if (wordAt(k, "rollback") && !rollsBackToSqlServerSavepoint(k)) {
+                return true;
+            }
+            if (wordAt(k, "begin") && wordAt(k + 1, {"tran", "transaction", "distributed"})) {
+                return true;
+            }
+            // Both make every later statement open a transaction of its own.
+            if (wordAt(k, {"implicit_transactions", "ansi_defaults"})) {
                 return true;
             }
         }
         return false;
     }
 
-private:
-    static bool is(std::string_view word, std::string_view keyword) {
-        return equalsIgnoringAsciiCase(word, keyword);
-    }
-    bool wordAt(std::size_t k, std::string_view keyword) const {
-        return k < m_tokens.size() && m_tokens[k].kind == Token::Kind::Word &&
-               is(m_tokens[k].text, keyword);
-    }
-    bool wordAt(std::size_t k, std::initializer_list<std::string_view> keywords) const {
-        return std::any_of(keywords.begin(), keywords.end(),
-                           [&](std::string_view keyword) { return wordAt(k, keyword); });
-    }
-    bool endsStatement(std::size_t k) const {
-        return k >= m_tokens.size() || m_tokens[k].kind == Token::Kind::Semicolon;
-    }
-
-    // ROLLBACK [WORK | TRAN | TRANSACTION] TO [SAVEPOINT] name, and SQL Server's
-    // ROLLBACK TRAN name. SQLite takes ROLLBACK TRANSACTION name for a roll-back of
-    // everything, so only the short TRAN names a savepoint for every reading.
-    bool rollsBackToASavepoint(std::size_t k) const {
-        std::size_t next = k + 1;
-        const bool tran = wordAt(next, "tran");
-        if (tran || wordAt(next, {"work", "transaction"})) {
-            ++next;
+    // CREATE [OR ALTER] or ALTER, then PROC[EDURE], TRIGGER or FUNCTION, as the line's
+    // first statement (SQL Server takes such a definition only at the start of a batch).
+    bool definesSqlServerObject() const {
+        std::size_t k = 0;
+        while (k < m_tokens.size() && m_tokens[k].kind == Token::Kind::Semicolon) {
+            ++k;
         }
-        if (wordAt(next, "to")) {
-            return true;
-        }
-        if (!tran || next >= m_tokens.size()) {
+        if (wordAt(k, "create")) {
+            k += wordAt(k + 1, "or") && wordAt(k + 2, "alter") ? 3 : 1;
+        } else if (wordAt(k, "alter")) {
+            ++k;
+        } else {
             return false;
         }
-        const Token& name = m_tokens[next];
+        return wordAt(k, {"proc", "procedure", "trigger", "function"});
+    }
+
+    // ROLLBACK TRAN[SACTION] <savepoint>: the transaction stays open. The run's levels have
+    // no name, so no name can roll them back. A reserved word after it starts the next
+    // statement instead.
+    bool rollsBackToSqlServerSavepoint(std::size_t k) const {
+        if (!wordAt(k + 1, {"tran", "transaction"}) || k + 2 >= m_tokens.size()) {
+            return false;
+        }
+        const Token& name = m_tokens[k + 2];
         return name.kind == Token::Kind::Quoted ||
                (name.kind == Token::Kind::Word && !isSqlServerReserved(name.text));
     }
 
+    // PostgreSQL and SQLite end a statement at ';' (outside the body of a definition);
+    // a statement's first words say what it does, so a column named begin or end, or
+    // CASE ... END, is nothing.
+    bool splitStatementsHold() const {
+        std::size_t k = 0;
+        while (k < m_tokens.size()) {
+            if (m_tokens[k].kind == Token::Kind::Semicolon) {
+                ++k;
+                continue;
+            }
+            if (m_dialect == SqlDialect::PostgreSql ? postgresStatementHolds(k)
+                                                    : sqliteStatementHolds(k)) {
+                return true;
+            }
+            k = statementEnd(k);
+        }
+        return false;
+    }
+
+    bool postgresStatementHolds(std::size_t k) const {
+        if (wordAt(k, {"commit", "end", "abort", "begin"})) {
+            return true; // COMMIT PREPARED too
+        }
+        if (wordAt(k, "rollback")) {
+            const std::size_t next = wordAt(k + 1, {"work", "transaction"}) ? k + 2 : k + 1;
+            return !wordAt(next, "to"); // ROLLBACK PREPARED too
+        }
+        return wordAt(k, {"start", "prepare"}) && wordAt(k + 1, "transaction");
+    }
+
+    bool sqliteStatementHolds(std::size_t k) const {
+        if (wordAt(k, {"begin", "commit", "end"})) {
+            return true;
+        }
+        if (wordAt(k, "rollback")) {
+            // ROLLBACK TRANSACTION name rolls back everything: the name is ignored.
+            const std::size_t next = wordAt(k + 1, "transaction") ? k + 2 : k + 1;
+            return !wordAt(next, "to");
+        }
+        return false;
+    }
+
+    // The token after the statement that starts at `k`: its ';' or the end of the line.
+    // A definition with a body of statements (PostgreSQL's BEGIN ATOMIC, a SQLite
+    // trigger's BEGIN ... END) ends after the END that closes the body; inside the body,
+    // CASE opens and END closes.
+    std::size_t statementEnd(std::size_t k) const {
+        const bool definition = wordAt(k, "create");
+        bool trigger = false;
+        int depth = 0;
+        for (; k < m_tokens.size(); ++k) {
+            if (m_tokens[k].kind == Token::Kind::Semicolon && depth == 0) {
+                return k;
+            }
+            if (!definition) {
+                continue;
+            }
+            trigger = trigger || wordAt(k, "trigger");
+            if (depth == 0 && wordAt(k, "begin") &&
+                (m_dialect == SqlDialect::PostgreSql ? wordAt(k + 1, "atomic") : trigger)) {
+                ++depth;
+            } else if (depth > 0 && wordAt(k, "case")) {
+                ++depth;
+            } else if (depth > 0 && wordAt(k, "end")) {
+                --depth;
+            }
+        }
+        return k;
+    }
+
     const std::vector<Token>& m_tokens;
+    SqlDialect m_dialect;
 };
 
-bool holdsInDialect(std::string_view line, Dialect dialect, bool gbk, std::vector<Token>& tokens) {
+bool holdsInDialect(std::string_view line, SqlDialect dialect, bool gbk,
+                    std::vector<Token>& tokens) {
     Lexer(line, dialect, gbk).tokens(tokens);
-    return Statements(tokens).holdTransactionControl();
+    return LineStatements(tokens, dialect).holdTransactionControl();
 }
 
 // A found line for the report: decoded, or with every byte that does not decode shown
@@ -469,19 +504,27 @@ std::string shownLine(std::string_view raw, TextEncoding encoding, bool cut) {
 
 } // namespace
 
-bool holdsTransactionControl(std::string_view line, bool gbk) {
+SqlDialect dialectOfServer(std::string_view dbmsName) {
+    if (dbmsName.find("PostgreSQL") != std::string_view::npos) {
+        return SqlDialect::PostgreSql;
+    }
+    if (dbmsName.find("SQLite") != std::string_view::npos) {
+        return SqlDialect::Sqlite;
+    }
+    return SqlDialect::SqlServer;
+}
+
+bool holdsTransactionControl(std::string_view line, SqlDialect dialect, bool gbk) {
     if (!mayHoldTransactionControl(line)) {
         return false;
     }
     std::vector<Token> tokens;
-    return holdsInDialect(line, Dialect::SqlServer, gbk, tokens) ||
-           holdsInDialect(line, Dialect::PostgreSql, gbk, tokens) ||
-           holdsInDialect(line, Dialect::Sqlite, gbk, tokens);
+    return holdsInDialect(line, dialect, gbk, tokens);
 }
 
 bool isBatchSeparator(std::string_view line) {
     std::vector<Token> tokens;
-    Lexer(line, Dialect::SqlServer, false).tokens(tokens);
+    Lexer(line, SqlDialect::SqlServer, false).tokens(tokens);
     const bool go = !tokens.empty() && tokens[0].kind == Token::Kind::Word &&
                     equalsIgnoringAsciiCase(tokens[0].text, "go");
     if (!go || tokens.size() > 2) {
@@ -495,7 +538,7 @@ bool isBatchSeparator(std::string_view line) {
 
 std::string statementRefusedInTransaction(std::string_view line) {
     std::vector<Token> tokens;
-    Lexer(line, Dialect::SqlServer, false).tokens(tokens);
+    Lexer(line, SqlDialect::SqlServer, false).tokens(tokens);
     const auto wordAt = [&](std::size_t k, std::initializer_list<std::string_view> words) {
         return k < tokens.size() && tokens[k].kind == Token::Kind::Word &&
                std::any_of(words.begin(), words.end(), [&](std::string_view word) {
@@ -541,8 +584,10 @@ std::string statementRefusedInTransaction(std::string_view line) {
     return std::string();
 }
 
-TransactionStatementScan::TransactionStatementScan(std::optional<TextEncoding> marked)
-    : m_marked(marked), m_wide(marked == TextEncoding::Utf16Le || marked == TextEncoding::Utf16Be),
+TransactionStatementScan::TransactionStatementScan(std::optional<TextEncoding> marked,
+                                                   SqlDialect dialect)
+    : m_dialect(dialect), m_marked(marked),
+      m_wide(marked == TextEncoding::Utf16Le || marked == TextEncoding::Utf16Be),
       m_bigEndian(marked == TextEncoding::Utf16Be) {}
 
 bool TransactionStatementScan::done() const {
@@ -649,7 +694,7 @@ void TransactionStatementScan::scanLine(std::string_view line, std::string_view 
     std::optional<bool> asBytes;
     const auto holdsAsBytes = [&] {
         if (!asBytes) {
-            asBytes = holdsTransactionControl(line, false);
+            asBytes = holdsTransactionControl(line, m_dialect, false);
         }
         return *asBytes;
     };
@@ -658,7 +703,7 @@ void TransactionStatementScan::scanLine(std::string_view line, std::string_view 
     }
     // GBK pairs change the reading only of lines with bytes above 0x7F.
     if (!m_marked && !m_gbk &&
-        (hasNonAscii(line) ? holdsTransactionControl(line, true) : holdsAsBytes())) {
+        (hasNonAscii(line) ? holdsTransactionControl(line, m_dialect, true) : holdsAsBytes())) {
         m_gbk = found();
     }
 }

@@ -5,13 +5,13 @@
 // that the run can neither undo together nor report truthfully. Such scripts are found
 // while the check before the run reads them, before anything is changed.
 //
-// A line is read the way each database the run may reach would read it: SQL Server
-// (nested block comments, [names]), PostgreSQL (nested block comments, $tag$ strings,
-// E'' strings with backslash escapes, [subscripts]) and SQLite (flat block comments,
-// [names], `names`). Where they disagree, a line that holds transaction control in any of these
-// readings counts. Every statement of a line is looked at (drivers run all the
-// statements of a text), and words like COMMIT and ROLLBACK anywhere in a statement, as
-// SQL Server runs "IF @@TRANCOUNT > 0 COMMIT". Savepoints stay allowed.
+// A line is read the way the database the run speaks to reads it. SQL Server needs no
+// ';' between statements: COMMIT and ROLLBACK end the transaction wherever they stand,
+// outside strings, comments and [quoted] or "quoted" names; savepoints stay allowed; a
+// line that defines a procedure, trigger or function runs none of its body. PostgreSQL
+// and SQLite split a line into statements at ';', and a statement's first words say what
+// it does. On SQL Server the run also holds a transaction level of its own that no script
+// can end (transaction_proof.h): there this scan refuses early, with a clear reason.
 
 #include "code_page.h"
 
@@ -22,17 +22,24 @@
 
 namespace pupdate {
 
+// The reading of a line: the language of the server the run speaks to.
+enum class SqlDialect { SqlServer, PostgreSql, Sqlite };
+
+// The dialect of a server by the DBMS name its driver gives; SQL Server's unless the name
+// says PostgreSQL or SQLite.
+SqlDialect dialectOfServer(std::string_view dbmsName);
+
 // A line of a script that holds transaction control.
 struct TransactionStatement {
     std::int64_t line = 0; // from 1, lines as the line runner reads them
     std::string text;      // the line as UTF-8, blanks trimmed, shortened when long
 };
 
-// True when one line holds transaction control in any of the readings above. The line
-// is given in bytes where every ASCII character stands for itself: GBK or UTF-8, or
-// UTF-16 with each unit above 0x7F given as one byte 0x80. With `gbk`, a byte from 0x81
-// up and the byte after it are one character.
-bool holdsTransactionControl(std::string_view line, bool gbk);
+// True when one line holds transaction control as `dialect` reads it. The line is given in
+// bytes where every ASCII character stands for itself: GBK or UTF-8, or UTF-16 with each
+// unit above 0x7F given as one byte 0x80. With `gbk`, a byte from 0x81 up and the byte
+// after it are one character.
+bool holdsTransactionControl(std::string_view line, SqlDialect dialect, bool gbk);
 
 // SQL Server's batch separator: GO alone on a line, with an optional repeat count and
 // comment. osql acts on it; sent to the server as a statement it is an error. The line is
@@ -53,7 +60,7 @@ std::string statementRefusedInTransaction(std::string_view line);
 class TransactionStatementScan {
 public:
     // `marked`: the encoding of the file's byte-order mark, if it has one.
-    explicit TransactionStatementScan(std::optional<TextEncoding> marked);
+    TransactionStatementScan(std::optional<TextEncoding> marked, SqlDialect dialect);
     // The next bytes of the file after its byte-order mark. UTF-16 files come in whole
     // code units.
     void feed(std::string_view bytes);
@@ -73,6 +80,7 @@ private:
         std::string raw; // the line's bytes in the file's encoding, up to a limit
     };
 
+    SqlDialect m_dialect;
     std::optional<TextEncoding> m_marked;
     bool m_wide = false;
     bool m_bigEndian = false;

@@ -172,13 +172,19 @@ bool UpgradeRun::CheckUpdatePackage(bool copies, bool appliesScripts) {
         reason = PackageCheck::checkInstallFolder(m_settings.installFolder);
     }
     if (reason.empty() && appliesScripts) {
-        reason = m_check.checkUpdateList(m_updateFiles, m_connections.openedDatabase());
+        reason =
+            m_check.checkUpdateList(m_updateFiles, m_connections.openedDatabase(), serverDialect());
     }
     if (reason.empty()) {
         return true;
     }
     takeFailurePath(reason);
     return false;
+}
+
+SqlDialect UpgradeRun::serverDialect() {
+    // Scripts are read in the language of the server the run speaks to.
+    return dialectOfServer(m_connections.ADOCONN().dbmsName());
 }
 
 void UpgradeRun::CopyProgramFiles() {
@@ -211,7 +217,7 @@ bool UpgradeRun::ApplyUpdateList() {
     m_interrupted = false;
     if (!m_check.hasPlan()) {
         const std::string reason =
-            m_check.checkUpdateList(m_updateFiles, m_connections.openedDatabase());
+            m_check.checkUpdateList(m_updateFiles, m_connections.openedDatabase(), serverDialect());
         if (!reason.empty()) {
             takeFailurePath(reason);
             return false;
@@ -265,15 +271,11 @@ void UpgradeRun::takeFailurePath(const std::string& reason, const std::string& m
     };
     record(reason);
     m_person.inform(message, records().details());
-    // Roll back only what is open: after a server-side entry has committed there is
-    // nothing left, and a refused roll-back must not hide the failure.
-    odbc::Connection& adoconn = m_connections.ADOCONN();
-    if (adoconn.inTransaction()) {
-        try {
-            adoconn.rollbackTrans();
-        } catch (const std::exception& rollbackError) {
-            record(std::string("回滚失败: ") + rollbackError.what());
-        }
+    // A refused roll-back must not hide the failure.
+    try {
+        m_walk.rollback();
+    } catch (const std::exception& rollbackError) {
+        record(std::string("回滚失败: ") + rollbackError.what());
     }
     m_person.closeWindow();
 }

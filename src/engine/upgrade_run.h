@@ -102,6 +102,8 @@ private:
     // of what is open, the window closed. A log that cannot be written is told in the
     // message's account, not raised.
     void takeFailurePath(const std::string& reason, const std::string& message = text::kFailed);
+    // The dialect of the server ADOCONN speaks to, once it is open.
+    SqlDialect serverDialect();
     // CopyProgramFiles; a log that cannot be written takes the failure path (false).
     bool copyProgramFilesOrFail();
     // Outside the walk: the failure path for a run asked to stop, nothing being open.

@@ -115,7 +115,8 @@ std::int64_t referenceControlLine(const std::vector<std::string>& lines,
             }
             line = narrow;
         }
-        if (line.find('\0') == std::string::npos && holdsTransactionControl(line, gbk)) {
+        if (line.find('\0') == std::string::npos &&
+            holdsTransactionControl(line, SqlDialect::SqlServer, gbk)) {
             return static_cast<std::int64_t>(i) + 1;
         }
     }

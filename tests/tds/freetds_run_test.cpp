@@ -58,6 +58,24 @@ std::vector<std::string> runTrace(const std::vector<JsonValue>& events) {
     return trace;
 }
 
+using Trace = std::vector<std::string>;
+
+Trace operator+(Trace a, const Trace& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+// The run's transaction: the driver's level, then the run's own inside it, which no
+// script can commit.
+const Trace kBegin = {"A:tx begin", "A:SET IMPLICIT_TRANSACTIONS ON", "A:tx begin",
+                      "A:SELECT @@TRANCOUNT"};
+// The proof that the transaction is still the run's own, at the run's own level.
+const Trace kProof = {"A:SELECT @@TRANCOUNT, XACT_STATE()"};
+// Proven, the run's level given back, the driver's commit; autocommit back on ends the
+// transaction the driver's commit request opened again.
+const Trace kCommit = kProof + Trace{"A:tx commit", "A:SET IMPLICIT_TRANSACTIONS OFF",
+                                     "A:tx commit", "A:tx begin", "A:tx rollback"};
+
 class FreetdsRunTest : public ::testing::TestWithParam<std::string> {
 protected:
     void SetUp() override {
@@ -163,21 +181,19 @@ TEST_P(FreetdsRunTest, lineModeAppliesTheWholeListInOneTransaction) {
 
     EXPECT_EQ(runUpgrade(), RunOutcome::Completed);
 
-    EXPECT_EQ(
-        runTrace(server.events()),
-        (std::vector<std::string>{
-            "A:select verdate from gs_ver", "A:tx begin", "A:insert into emp values (1, N'张三')",
-            "A:insert into emp values (2, N'李四')", "A:update emp set name = N'王五' where id = 2",
-            // Before the commit the run proves the transaction is still its own.
-            "A:SELECT XACT_STATE()", "A:tx commit",
-            // Autocommit back on ends the transaction the
-            // driver's commit request opened again.
-            "A:tx begin", "A:tx rollback"}))
+    EXPECT_EQ(runTrace(server.events()), (Trace{"A:select verdate from gs_ver"} + kBegin +
+                                          Trace{"A:insert into emp values (1, N'张三')",
+                                                "A:insert into emp values (2, N'李四')",
+                                                "A:update emp set name = N'王五' where id = 2"} +
+                                          kCommit))
         << describe(server.events());
+    // The driver's level by its own requests, the run's by statements.
     const std::string via = GetParam() >= "7.2" ? "tm" : "sql";
+    std::vector<std::string> vias;
     for (const JsonValue& event : server.events("transaction")) {
-        EXPECT_EQ(event["via"].string(), via) << event.text();
+        vias.push_back(event["via"].string());
     }
+    EXPECT_EQ(vias, (std::vector<std::string>{via, "sql", "sql", via, via, via}));
     // Each line goes out as its own batch, followed by a line break.
     std::vector<std::string> batches;
     for (const JsonValue& batch : server.events("batch")) {
@@ -200,12 +216,11 @@ TEST_P(FreetdsRunTest, failingStatementIsLoggedAndTheOthersAreCommitted) {
     EXPECT_EQ(exceptionLog(), "[FreeTDS][SQL Server]Invalid object name 'missing'."
                               "insert into missing values (2)\r\n\r\n");
     const auto trace = runTrace(server.events());
-    const std::vector<std::string> expected = {
-        "A:select verdate from gs_ver", "A:tx begin", "A:insert into emp values (1, 'a')",
-        "A:insert into missing values (2)",
-        // After a failed statement the run asks whether the transaction is still open.
-        "A:SELECT XACT_STATE()", "A:insert into emp values (3, 'c')", "A:SELECT XACT_STATE()",
-        "A:tx commit", "A:tx begin", "A:tx rollback"};
+    // After a failed statement the run asks whether the transaction is still its own.
+    const Trace expected =
+        Trace{"A:select verdate from gs_ver"} + kBegin +
+        Trace{"A:insert into emp values (1, 'a')", "A:insert into missing values (2)"} + kProof +
+        Trace{"A:insert into emp values (3, 'c')"} + kCommit;
     EXPECT_EQ(trace, expected) << describe(server.events());
     EXPECT_EQ(employees(), (Rows{{"1", "a"}, {"3", "c"}}));
     EXPECT_TRUE(person.saw("inform:升级完毕！"));
@@ -245,13 +260,12 @@ TEST_P(FreetdsRunTest, serverSideEntryCommitsThenHandsTheScriptToOsql) {
     EXPECT_EQ(rpcs[0]["name"].string(), "master.dbo.xp_cmdshell");
 
     EXPECT_EQ(runTrace(server.events()),
-              (std::vector<std::string>{
-                  "A:select verdate from gs_ver", "A:tx begin", "A:insert into emp values (1, 'a')",
-                  "A:SELECT XACT_STATE()", "A:tx commit", "A:tx begin", "A:tx rollback",
-                  "B:xp_cmdshell", "osql:insert into emp\n  values (2, 'b')",
-                  "osql:update emp set name = 'bb' where id = 2",
-                  // Outside any transaction from here on, and nothing left to commit.
-                  "A:insert into emp values (3, 'c')"}))
+              (Trace{"A:select verdate from gs_ver"} + kBegin +
+               Trace{"A:insert into emp values (1, 'a')"} + kCommit +
+               Trace{"B:xp_cmdshell", "osql:insert into emp\n  values (2, 'b')",
+                     "osql:update emp set name = 'bb' where id = 2",
+                     // Outside any transaction from here on, and nothing left to commit.
+                     "A:insert into emp values (3, 'c')"}))
         << describe(server.events());
     EXPECT_EQ(server.events("statement").back()["trancount"].number(), 0);
     EXPECT_EQ(employees(), (Rows{{"1", "a"}, {"2", "bb"}, {"3", "c"}}));
@@ -303,9 +317,10 @@ TEST_P(FreetdsRunTest, transactionDoomedByTheServerTakesTheFailurePath) {
     // The server rolled the first statement back; nothing after the failure ran.
     EXPECT_TRUE(employees().empty()) << describe(server.events());
     const auto trace = runTrace(server.events());
-    const std::vector<std::string> start = {
-        "A:select verdate from gs_ver",      "A:tx begin",  "A:insert into emp values (1, 'a')",
-        "A:insert into emp values (2, 'b')", "A:tx doomed", "A:SELECT XACT_STATE()"};
+    const Trace start = Trace{"A:select verdate from gs_ver"} + kBegin +
+                        Trace{"A:insert into emp values (1, 'a')",
+                              "A:insert into emp values (2, 'b')", "A:tx doomed"} +
+                        kProof;
     ASSERT_GE(trace.size(), start.size()) << describe(server.events());
     EXPECT_EQ(std::vector<std::string>(trace.begin(), trace.begin() + start.size()), start);
     for (const std::string& step : trace) {
@@ -333,15 +348,11 @@ TEST_P(FreetdsRunTest, uncommittableTransactionStopsTheWalkAtTheFailure) {
     // XACT_STATE() answers -1: nothing is sent after the failure but the question and the
     // roll-back. A proof taking -1 for open would send the third statement.
     const auto trace = runTrace(server.events());
-    const std::vector<std::string> expected = {"A:select verdate from gs_ver",
-                                               "A:tx begin",
-                                               "A:insert into emp values (1, 'a')",
-                                               "A:insert into emp values (2, 'b')",
-                                               "A:tx uncommittable",
-                                               "A:SELECT XACT_STATE()",
-                                               "A:tx rollback"};
-    EXPECT_EQ(std::vector<std::string>(trace.begin(),
-                                       trace.begin() + std::min<std::size_t>(trace.size(), 7)),
+    const Trace expected = Trace{"A:select verdate from gs_ver"} + kBegin +
+                           Trace{"A:insert into emp values (1, 'a')",
+                                 "A:insert into emp values (2, 'b')", "A:tx uncommittable"} +
+                           kProof + Trace{"A:tx rollback"};
+    EXPECT_EQ(Trace(trace.begin(), trace.begin() + std::min(trace.size(), expected.size())),
               expected)
         << describe(server.events());
     EXPECT_EQ(std::count(trace.begin(), trace.end(), "A:insert into emp values (3, 'c')"), 0);
@@ -349,25 +360,72 @@ TEST_P(FreetdsRunTest, uncommittableTransactionStopsTheWalkAtTheFailure) {
     EXPECT_TRUE(person.saw("inform:升级处理失败！"));
 }
 
-TEST_P(FreetdsRunTest, procedureThatCommitsIsFoundBeforeTheWalkCommits) {
-    // A string to the check; run by sp_executesql it commits what the walk did so far, and
-    // the next statement takes effect on its own.
-    writeScript("a.sql", "insert into emp values (1, 'a')\r\nexec sp_executesql N'commit'\r\n"
-                         "insert into emp values (2, 'b')\r\n");
+// A script that ends the transaction, seen by the check or hidden from it, commits
+// nothing: the run's own level stays below whatever the script commits, a roll-back
+// leaves later statements in a transaction of their own, and the proof fails the run.
+struct Ending {
+    const char* name;
+    std::string statement;
+};
+
+const Ending kEndings[] = {
+    {"HiddenCommit", "exec sp_executesql N'commit'"},
+    {"HiddenRollback", "exec sp_executesql N'rollback'"},
+    // A procedure the package defines: its body is not refused, and runs in the levels.
+    {"ProcedureCommits",
+     "CREATE PROCEDURE p_commits AS BEGIN TRAN COMMIT COMMIT\r\nexec p_commits"},
+    {"ProcedureRollsBack", "CREATE PROCEDURE p_rolls_back AS ROLLBACK\r\nexec p_rolls_back"},
+};
+
+class FreetdsEndingTest : public FreetdsRunTest {};
+
+TEST_P(FreetdsEndingTest, scriptThatEndsTheTransactionCommitsNothing) {
+    for (const Ending& ending : kEndings) {
+        SCOPED_TRACE(ending.name);
+        fs::remove(m_package / "ReException.Log");
+        person.events.clear();
+        writeScript("a.sql", "insert into emp values (1, 'a')\r\n" + ending.statement +
+                                 "\r\ninsert into emp values (2, 'b')\r\n");
+        writeScript("b.sql", "insert into emp values (3, 'c')\r\n");
+        writeUpdateList("a.sql:IsAccess,b.sql:IsAccess");
+
+        EXPECT_EQ(runUpgrade(), RunOutcome::WalkFailed);
+
+        const std::string log = exceptionLog();
+        EXPECT_NE(log.find("数据库已结束本次升级的事务"), std::string::npos) << log;
+        EXPECT_NE(log.find(pathToUtf8(scriptPath("a.sql"))), std::string::npos) << log;
+        EXPECT_TRUE(person.saw("inform:升级处理失败！"));
+        EXPECT_FALSE(person.saw("inform:升级完毕！"));
+        EXPECT_TRUE(employees().empty()) << describe(server.events());
+        // The session is handed back as found, with no level left open.
+        EXPECT_EQ(server.events("statement").back()["text"].string(),
+                  "SET IMPLICIT_TRANSACTIONS OFF");
+        EXPECT_EQ(server.events("transaction").back()["trancount"].number(), 0);
+    }
+}
+
+TEST_P(FreetdsRunTest, savepointsAndProceduresWithTheirOwnLevelsRunInsideTheTransaction) {
+    writeScript("a.sql",
+                "insert into emp values (1, 'a')\r\nSAVE TRANSACTION sp1\r\n"
+                "insert into emp values (2, 'b')\r\nrollback transaction sp1\r\n"
+                "CREATE PROCEDURE p_balanced AS BEGIN TRAN insert into emp values (3, 'c') "
+                "COMMIT\r\nexec p_balanced\r\n");
     writeUpdateList("a.sql:IsAccess");
 
-    EXPECT_EQ(runUpgrade(), RunOutcome::WalkFailed);
+    EXPECT_EQ(runUpgrade(), RunOutcome::Completed) << exceptionLog();
 
-    const std::string log = exceptionLog();
-    EXPECT_NE(log.find("数据库已结束本次升级的事务（在执行脚本 " + pathToUtf8(scriptPath("a.sql"))),
-              std::string::npos)
-        << log;
-    EXPECT_FALSE(person.saw("inform:升级完毕！"));
-    // What stays committed is what the reason warns of.
-    EXPECT_EQ(employees(), (Rows{{"1", "a"}, {"2", "b"}}));
+    EXPECT_EQ(employees(), (Rows{{"1", "a"}, {"3", "c"}}));
+    EXPECT_TRUE(person.saw("inform:升级完毕！"));
 }
 
 INSTANTIATE_TEST_SUITE_P(TdsVersions, FreetdsRunTest, ::testing::Values("7.1", "7.4"),
+                         [](const ::testing::TestParamInfo<std::string>& info) {
+                             std::string name = "Tds" + info.param;
+                             name.erase(name.find('.'), 1);
+                             return name;
+                         });
+
+INSTANTIATE_TEST_SUITE_P(TdsVersions, FreetdsEndingTest, ::testing::Values("7.1", "7.4"),
                          [](const ::testing::TestParamInfo<std::string>& info) {
                              std::string name = "Tds" + info.param;
                              name.erase(name.find('.'), 1);

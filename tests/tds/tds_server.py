@@ -640,6 +640,20 @@ def unquote_name(token):
     return text
 
 
+def quote_name(name):
+    return '"' + name.replace('"', '""') + '"'
+
+
+def transaction_name(words):
+    """The name after BEGIN/ROLLBACK/SAVE TRAN[SACTION], upper case (names are compared
+    without letter case here), or None."""
+    if not words or words[0].kind not in ("word", "bracket", "dquote"):
+        return None
+    if words[0].upper in ("WITH", "SELECT", "INSERT", "UPDATE", "DELETE"):
+        return None
+    return unquote_name(words[0]).upper()
+
+
 def string_literal(tokens):
     """The value of a single string literal, or None."""
     significant = [t for t in tokens if t.significant]
@@ -715,6 +729,8 @@ class Session:
         self.database = None
         self.sqlite = None
         self.trancount = 0
+        self.transaction_name = None  # the outermost BEGIN TRAN's name, upper case
+        self.savepoints = []  # SAVE TRAN names in order, upper case
         self.uncommittable = False  # open, but only reads and a roll-back are left
         self.descriptor = b"\0" * 8
         self.implicit_transactions = False
@@ -754,9 +770,11 @@ class Session:
 
     # Transactions ----------------------------------------------------------------------
 
-    def begin(self, out, via):
+    def begin(self, out, via, name=None):
         self.refuse_if_uncommittable()
         if self.trancount == 0:
+            self.transaction_name = name
+            self.savepoints = []
             self.sqlite.execute("BEGIN")
             self.server.descriptors += 1
             self.descriptor = struct.pack("<Q", self.server.descriptors)
@@ -772,6 +790,8 @@ class Session:
         self.refuse_if_uncommittable()
         self.trancount -= 1
         if self.trancount == 0:
+            self.transaction_name = None
+            self.savepoints = []
             self.sqlite.execute("COMMIT")
             if out.tds72:
                 out.envchange(ENV_COMMIT_TRAN, b"", self.descriptor)
@@ -784,11 +804,36 @@ class Session:
                            "BEGIN TRANSACTION.", 16, 1)
         self.sqlite.execute("ROLLBACK")
         self.trancount = 0
+        self.transaction_name = None
+        self.savepoints = []
         self.uncommittable = False
         if out.tds72:
             out.envchange(ENV_ROLLBACK_TRAN, b"", self.descriptor)
         self.descriptor = b"\0" * 8
         self.log("transaction", action=action, via=via, trancount=0)
+
+    def rollback_named(self, out, name):
+        """ROLLBACK TRAN name: to a savepoint (the levels stay), or everything when it
+        names the outermost transaction; any other name is an error."""
+        if self.trancount and name in self.savepoints:
+            self.sqlite.execute("ROLLBACK TO " + quote_name(name))
+            del self.savepoints[self.savepoints.index(name) + 1:]
+            self.uncommittable = False
+            self.log("transaction", action="rollback_to", via="sql", trancount=self.trancount)
+        elif self.trancount and name == self.transaction_name:
+            self.rollback(out, "sql")
+        else:
+            raise TdsError(6401, "Cannot roll back %s. No transaction or savepoint of that name "
+                           "was found." % name, 16, 1)
+
+    def save(self, name):
+        if not self.trancount:
+            raise TdsError(628, "Cannot issue SAVE TRANSACTION when there is no active "
+                           "transaction.", 16, 1)
+        self.refuse_if_uncommittable()
+        self.sqlite.execute("SAVEPOINT " + quote_name(name))
+        self.savepoints.append(name)
+        self.log("transaction", action="save", via="sql", trancount=self.trancount)
 
     def xact_state(self):
         if self.uncommittable:
@@ -885,13 +930,24 @@ class Session:
                         self.server.name)
             out.done()
         elif head == "BEGIN" and second in ("TRAN", "TRANSACTION"):
-            self.begin(out, "sql")
+            self.begin(out, "sql", transaction_name(words[2:]))
             out.done()
         elif head == "COMMIT":
+            # COMMIT [TRAN[SACTION] [name]] | COMMIT WORK: the name changes nothing.
             self.commit(out, "sql")
             out.done()
         elif head == "ROLLBACK":
-            self.rollback(out, "sql")
+            name = transaction_name(words[2:]) if second in ("TRAN", "TRANSACTION") else None
+            if name is None:
+                self.rollback(out, "sql")
+            else:
+                self.rollback_named(out, name)
+            out.done()
+        elif head == "SAVE" and second in ("TRAN", "TRANSACTION") and len(words) > 2:
+            self.save(transaction_name(words[2:]))
+            out.done()
+        elif head in ("CREATE", "ALTER") and second in ("PROC", "PROCEDURE"):
+            self.define_procedure(head, words[2:])
             out.done()
         elif head == "PRINT":
             value = self.evaluate(words[1:], scalar=True)
@@ -906,6 +962,34 @@ class Session:
             raise TdsError(50000, "Test server: %s is not supported." % head)
         else:
             self.run_sqlite(statement, out)
+
+    def define_procedure(self, head, words):
+        """CREATE or ALTER PROC[EDURE] name [AS] body, without parameters: the body is
+        kept as text and run as a batch by EXEC name."""
+        if not words:
+            raise TdsError(102, "Incorrect syntax near the end of the batch.", 15, 1)
+        name = unquote_name(words[0]).split(".")[-1].upper()
+        body = words[1:]
+        if body and body[0].upper == "AS":
+            body = body[1:]
+        key = (self.database.lower(), name)
+        known = key in self.server.procedures
+        if head == "CREATE" and known:
+            raise TdsError(2714, "There is already an object named '%s' in the database."
+                           % unquote_name(words[0]), 16, 3)
+        if head == "ALTER" and not known:
+            raise TdsError(208, "Invalid object name '%s'." % unquote_name(words[0]), 16, 1)
+        self.server.procedures[key] = " ".join(token.text for token in body)
+
+    def run_procedure(self, body, out):
+        """A user procedure's body; SQL Server tells a level the body changed (error 266)
+        after the body ran, which leaves the change in place."""
+        before = self.trancount
+        self.run_batch(body, out)
+        if self.trancount != before:
+            self.report(TdsError(266, "Transaction count after EXECUTE indicates a mismatching "
+                                 "number of BEGIN and COMMIT statements. Previous count = %d, "
+                                 "current count = %d." % (before, self.trancount), 16, 2), out)
 
     @staticmethod
     def writes(statement):
@@ -1089,6 +1173,9 @@ class Session:
             self.xp_cmdshell(values[0], out, token)
         elif short == "sp_executesql" and values:
             self.run_batch(values[0], out)
+        elif self.database and (self.database.lower(), short.upper()) in self.server.procedures:
+            self.run_procedure(self.server.procedures[(self.database.lower(), short.upper())],
+                               out)
         else:
             raise TdsError(2812, "Could not find stored procedure '%s'." % name, 16, 62)
 
@@ -1645,6 +1732,7 @@ class Server:
         self.log = EventLog(options.log)
         self.osql = OsqlStandIn(self)
         self.descriptors = 0
+        self.procedures = {}  # (database, name) in lower case: the body's text
         self.listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
         self.listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
         self.listener.bind(("127.0.0.1", options.port))
