@@ -4,7 +4,9 @@
 // too. The lock goes with the descriptor, which the system closes when the process ends;
 // it is not passed on to programs the run starts. The holder removes the file before it
 // lets go, so that lock files do not pile up; a run that locked a file somebody removed
-// meanwhile holds nothing and tries again with the file now of that name.
+// meanwhile holds nothing and tries again with the file now of that name. A lock file
+// that is there is where every run looks for the lock: only a folder that cannot hold the
+// file at all sends a run on to the next folder, never one whose file it cannot lock.
 
 #include "run_lock.h"
 #include "utf8_path.h"
@@ -87,6 +89,17 @@ Taken lockFile(const fs::path& file, int& fd, int& error) {
     return Taken::Moved;
 }
 
+// Why the lock in `file` cannot be taken, in our words with the system's after them.
+std::string lockFailure(const fs::path& file, int error) {
+    struct stat status {};
+    std::string why = "无法取得运行锁";
+    if (error == EACCES && ::lstat(file.c_str(), &status) == 0 && status.st_uid != ::geteuid()) {
+        why = "运行锁文件属于另一个账户（用户号 " + std::to_string(status.st_uid) + "），无法使用";
+    }
+    return why + ": " + std::error_code(error, std::system_category()).message() + " [" +
+           pathToUtf8(file) + "]";
+}
+
 std::vector<fs::path> lockFolders() {
     std::vector<fs::path> folders{"/run/lock"};
     std::error_code error;
@@ -111,8 +124,9 @@ RunLock::RunLock(const std::vector<std::string>& keys) {
             for (const fs::path& folder : folders) {
                 file = folder / name;
                 taken = lockFile(file, fd, error);
-                if (taken != Taken::Failed) {
-                    break;
+                struct stat status {};
+                if (taken != Taken::Failed || ::lstat(file.c_str(), &status) == 0) {
+                    break; // taken, or there and not to be had: no lock elsewhere
                 }
             }
             if (taken != Taken::Moved) {
@@ -132,8 +146,7 @@ RunLock::RunLock(const std::vector<std::string>& keys) {
         case Taken::Moved:
         case Taken::Failed:
             m_state = State::Unavailable;
-            m_error = pathFailure("cannot take the run lock",
-                                  std::error_code(error, std::system_category()), file);
+            m_error = lockFailure(file, error);
             break;
         }
     }

@@ -60,8 +60,12 @@ protected:
     }
     static void writeInstalled(const fs::path& file, const std::string& bytes, mode_t mode,
                                uid_t owner = ::geteuid()) {
+        writeInstalled(file, bytes, mode, owner, owner == ::geteuid() ? ::getegid() : owner);
+    }
+    static void writeInstalled(const fs::path& file, const std::string& bytes, mode_t mode,
+                               uid_t owner, gid_t group) {
         writeFile(file, bytes);
-        ASSERT_EQ(::chown(file.c_str(), owner, owner == ::geteuid() ? ::getegid() : owner), 0);
+        ASSERT_EQ(::chown(file.c_str(), owner, group), 0);
         ASSERT_EQ(::chmod(file.c_str(), mode), 0);
     }
 };
@@ -73,9 +77,14 @@ TEST_F(InstalledCopyTest, NoFileGetsASetIdBitItsInstalledFileDidNotHaveWithItsOw
     writeProgramFile("new_sticky", "c", 01755);
     writeProgramFile("own_setuid", "d", 0644);
     writeProgramFile("handed_over", "e", 0644);
+    writeProgramFile("owner_only", "f", 0644);
+    writeProgramFile("group_only", "g", 0644);
     writeInstalled(folder.install() / "own_setuid", "old", 04750);
     if (root) {
+        // Handed back to another owner, group, or both: no set-ID bit goes along.
         writeInstalled(folder.install() / "handed_over", "old", 06755, 65534);
+        writeInstalled(folder.install() / "owner_only", "old", 06755, 65534, ::getegid());
+        writeInstalled(folder.install() / "group_only", "old", 06755, ::geteuid(), 65534);
     }
 
     const ProgramResult result = runUnattended();
@@ -93,7 +102,40 @@ TEST_F(InstalledCopyTest, NoFileGetsASetIdBitItsInstalledFileDidNotHaveWithItsOw
         EXPECT_EQ(handed.st_uid, 65534u);
         EXPECT_EQ(handed.st_gid, 65534u);
         EXPECT_EQ(handed.st_mode & 07777, 0755u);
+        EXPECT_EQ(statusOf(folder.install() / "owner_only").st_uid, 65534u);
+        EXPECT_EQ(statusOf(folder.install() / "group_only").st_gid, 65534u);
+        for (const char* name : {"owner_only", "group_only"}) {
+            EXPECT_EQ(statusOf(folder.install() / name).st_mode & 07777, 0755u) << name;
+        }
     }
+}
+
+// An installed file keeps its mode when the run's umask would cut it: under umask 077 a
+// program file every account reads stays readable. A new file gets what the umask leaves.
+TEST_F(InstalledCopyTest, ReplacedFileKeepsTheModeTheUmaskWouldCut) {
+    writeProgramFile("app.dll", "new", 0644);
+    writeProgramFile("fresh.dll", "new", 0644);
+    writeInstalled(folder.install() / "app.dll", "old", 0644);
+
+    const mode_t before = ::umask(077);
+    const ProgramResult result = runUnattended();
+    ::umask(before);
+
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(readFile(folder.install() / "app.dll"), "new");
+    EXPECT_EQ(statusOf(folder.install() / "app.dll").st_mode & 07777, 0644u);
+    EXPECT_EQ(statusOf(folder.install() / "fresh.dll").st_mode & 07777, 0600u);
+}
+
+// Inside a folder by whole names: a sibling whose name begins with the folder's is not.
+TEST(InstalledPathTest, PathIsInsideAFolderByWholeNames) {
+    EXPECT_TRUE(filetree::isWithin("/inst/a.dll", "/inst"));
+    EXPECT_TRUE(filetree::isWithin("/inst", "/inst/"));
+    EXPECT_TRUE(filetree::isWithin("/inst/sub/a", "/inst"));
+    EXPECT_FALSE(filetree::isWithin("/inst2/a.dll", "/inst"));
+    EXPECT_FALSE(filetree::isWithin("/inst2", "/inst"));
+    EXPECT_FALSE(filetree::isWithin("/in", "/inst"));
+    EXPECT_TRUE(filetree::isWithin("/anything", "/"));
 }
 
 TEST_F(InstalledCopyTest, LinksIntoTheInstallationStayAndLinksOutOfItAreReplaced) {
@@ -154,9 +196,12 @@ TEST_F(InstalledCopyTest, TemporaryFilesOfCopiesThatNoLongerRunAreRemoved) {
     const filetree::ProcessStamp self = filetree::thisProcess();
     const fs::path sub = folder.install() / "sub";
     const std::string dead = ".P_Update-" + std::to_string(ended) + "-1-77-1.tmp";
+    // This process's number with another start: a process that had the number before.
+    const std::string reused =
+        ".P_Update-" + std::to_string(self.id) + "-" + std::to_string(self.start + 1) + "-77-1.tmp";
     const std::string alive =
         ".P_Update-" + std::to_string(self.id) + "-" + std::to_string(self.start) + "-77-1.tmp";
-    for (const std::string& name : {dead, alive, std::string(".P_Update-77-1.tmp")}) {
+    for (const std::string& name : {dead, reused, alive, std::string(".P_Update-77-1.tmp")}) {
         writeFile(sub / name, "part of a file");
     }
 
@@ -164,6 +209,7 @@ TEST_F(InstalledCopyTest, TemporaryFilesOfCopiesThatNoLongerRunAreRemoved) {
     EXPECT_EQ(result.status, 0) << result.err;
     EXPECT_EQ(readFile(sub / "x.dll"), "new");
     EXPECT_FALSE(fs::exists(sub / dead));
+    EXPECT_FALSE(fs::exists(sub / reused));
     EXPECT_TRUE(fs::exists(sub / alive));
     EXPECT_TRUE(fs::exists(sub / ".P_Update-77-1.tmp"));
     EXPECT_NE(folder.log().find("已删除上次中断的复制留下的临时文件: " + pathToUtf8(sub / dead)),

@@ -8,7 +8,11 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace pupdate::testing {
 namespace {
@@ -65,9 +69,11 @@ INSTANTIATE_TEST_SUITE_P(Outputs, ClosedOutputTest,
                                                                                  : "BrokenPipe";
                          });
 
-// Something that is no lock file stands where the database's lock would be, in the
-// system's lock folder and in the temporary folder: the run goes on unguarded, and its
-// account says so; the log gets no record of it.
+// Something that is no lock file stands where the database's lock would be: the run goes
+// on unguarded, and its account says so; the log gets no record of it. It takes no lock of
+// its own in the next folder, where no other run would look while the first holds the
+// name: with the system's lock folder blocked, a lock held in the temporary folder does
+// not stop it.
 TEST_F(SurroundingsTest, RunThatCannotLockGoesOnAndSaysSo) {
     prepare(Backend::Sqlite);
     RunSettings settings;
@@ -75,9 +81,15 @@ TEST_F(SurroundingsTest, RunThatCannotLockGoesOnAndSaysSo) {
     settings.installFolder = pathToUtf8(folder.install());
     const std::string name = runLockName(runLockKeys(settings, database->odbcTemplate())[0]);
     const fs::path temporary = dir / "tmp";
-    std::vector<fs::path> blocked{temporary / (name + ".lock")};
+    fs::create_directories(temporary);
+    std::vector<fs::path> blocked;
+    int held = -1;
     if (::access("/run/lock", W_OK) == 0) {
         blocked.push_back(fs::path("/run/lock") / (name + ".lock"));
+        held = ::open((temporary / (name + ".lock")).c_str(), O_RDONLY | O_CREAT, 0644);
+        ASSERT_EQ(::flock(held, LOCK_EX | LOCK_NB), 0);
+    } else {
+        blocked.push_back(temporary / (name + ".lock"));
     }
     for (const fs::path& path : blocked) {
         fs::create_directories(path);
@@ -94,12 +106,79 @@ TEST_F(SurroundingsTest, RunThatCannotLockGoesOnAndSaysSo) {
     for (const fs::path& path : blocked) {
         fs::remove(path);
     }
+    if (held >= 0) {
+        ::close(held);
+    }
 
     EXPECT_EQ(result.status, 0) << result.err;
     EXPECT_NE(result.out.find("系统提示: 升级完毕！\n"), std::string::npos) << result.out;
     EXPECT_EQ(ids(), (Strings{"1", "2"}));
     EXPECT_NE(result.err.find("未能取得运行锁"), std::string::npos) << result.err;
     EXPECT_TRUE(folder.log().empty()) << folder.log();
+}
+
+// Two runs meet when they name one database, in any letter case, or one installation
+// folder, by any name; a second run holds nothing while the first holds either.
+TEST(RunLockTest, RunsOfOneDatabaseOrOneFolderExcludeEachOther) {
+    TempDir dir;
+    fs::create_directories(dir / "install");
+    const auto settings = [&](const char* database, const fs::path& install) {
+        RunSettings run;
+        run.server = "(local)";
+        run.database = database;
+        run.installFolder = pathToUtf8(install);
+        return run;
+    };
+    struct Pair {
+        RunSettings first, second;
+        RunLock::State expected;
+    };
+    const Pair pairs[] = {
+        {settings("hrdb", dir / "a"), settings("HRDB", dir / "b"), RunLock::State::Busy},
+        {settings("hrdb", dir / "install"), settings("paydb", dir / "." / "install"),
+         RunLock::State::Busy},
+        {settings("hrdb", dir / "a"), settings("paydb", dir / "b"), RunLock::State::Held},
+    };
+    const std::string odbcTemplate(defaultOdbcTemplate());
+    for (const Pair& pair : pairs) {
+        SCOPED_TRACE(pair.second.database + " " + pair.second.installFolder);
+        const RunLock first(runLockKeys(pair.first, odbcTemplate));
+        ASSERT_EQ(first.state(), RunLock::State::Held);
+        const RunLock second(runLockKeys(pair.second, odbcTemplate));
+        EXPECT_EQ(second.state(), pair.expected);
+    }
+}
+
+// A lock file of another account that this one cannot open: the run says whose it is and
+// takes no lock elsewhere.
+TEST(RunLockTest, LockFileOfAnotherAccountIsToldNotPassedOver) {
+    if (::geteuid() != 0 || ::access("/run/lock", W_OK) != 0) {
+        GTEST_SKIP() << "needs root to act as a second account";
+    }
+    TempDir dir;
+    const std::vector<std::string> keys{"database\nrun-lock-test-" + std::to_string(::getpid())};
+    const fs::path file = fs::path("/run/lock") / (runLockName(keys[0]) + ".lock");
+    writeFile(file, "");
+    ASSERT_EQ(::chmod(file.c_str(), 0600), 0);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        // Another account, with a temporary folder of its own where a second lock would go.
+        ::setenv("TMPDIR", dir.path().c_str(), 1);
+        ::chmod(dir.path().c_str(), 0777);
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0) {
+            ::_exit(10);
+        }
+        const RunLock lock(keys);
+        const bool told = lock.state() == RunLock::State::Unavailable &&
+                          lock.error().find("运行锁文件属于另一个账户") != std::string::npos;
+        ::_exit(told ? 0 : lock.state() == RunLock::State::Held ? 11 : 12);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    fs::remove(file);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0)
+        << "10: no second account, 11: locked elsewhere, 12: not told";
 }
 
 } // namespace

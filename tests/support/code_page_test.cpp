@@ -242,6 +242,8 @@ TEST(PackageTextTest, EncodingIsDecidedByMarkThenValidityThenPlausibility) {
          TextEncoding::Utf8},
         {"GBK 閻鸿华, UTF-8 鐺軪", "\xE9\x90\xBA\xE8\xBB\xAA", TextEncoding::Gbk},
         {"GBK 谢谢, UTF-8 лл", "'\xD0\xBB\xD0\xBB'", TextEncoding::Gbk},
+        // Both readings cost the same: the package's own encoding wins the tie.
+        {"a tie, GBK 漏 or UTF-8 ©", "\xC2\xA9", TextEncoding::Gbk},
         {"neither", "\xFF", TextEncoding::Gbk},
         {"neither, UTF-8 and GBK mixed", kOrderUtf8 + kOrderGbk, TextEncoding::Gbk},
     };
