@@ -236,6 +236,7 @@ PackageInspection inspectPackage(const fs::path& package,
 
     // The update list, as the run reads it before it asks anything.
     result.settingsFile = folder / std::string(kSettingsFileName);
+    std::string listNotFound; // why no list was found, told when there are scripts to run
     try {
         UpdateListSetting setting = readUpdateList(folder);
         result.settingsFile = setting.file;
@@ -243,9 +244,7 @@ PackageInspection inspectPackage(const fs::path& package,
         result.listEncoding = setting.encoding;
         result.listReadings = std::move(setting.readings);
         result.listDecision = setting.decision;
-        if (!setting.notFound.empty()) {
-            findings.warning("list-not-found", result.settingsFile, 0, 0, setting.notFound);
-        }
+        listNotFound = std::move(setting.notFound);
     } catch (const PackageError& error) {
         findings.error("settings-file", result.settingsFile, 0, error.what());
     }
@@ -274,7 +273,9 @@ PackageInspection inspectPackage(const fs::path& package,
     }
     const std::vector<fs::path> scriptFiles =
         result.hasScripts ? filesBelow(scripts) : std::vector<fs::path>();
-    if (result.hasScripts && listBlank && !scriptFiles.empty()) {
+    if (!listNotFound.empty() && !scriptFiles.empty()) {
+        findings.warning("list-not-found", result.settingsFile, 0, 0, listNotFound);
+    } else if (result.hasScripts && listBlank && !scriptFiles.empty()) {
         findings.warning("empty-list", result.settingsFile, 0, 0,
                          "UpdateSql 文件夹中有 " + std::to_string(scriptFiles.size()) +
                              " 个文件，但升级列表是空的，没有脚本会执行");

@@ -16,6 +16,7 @@
 
 #include "program_copy.h"
 
+#include "exception_log.h"
 #include "file_tree.h"
 #include "interruption.h"
 #include "messages.h"
@@ -126,6 +127,13 @@ struct PackageOwnFiles {
     std::unordered_set<Identity, IdentityHash> folders;     // never written into
     std::unordered_set<Identity, IdentityHash> files;       // never replaced
     std::unordered_set<Identity, IdentityHash> fileFolders; // folders holding such files
+    // Files that are not there yet (the run's log before its first record), by folder and
+    // name: never made by the copy.
+    std::unordered_set<std::string> names;
+
+    static std::string nameKey(const Identity& folder, const std::string& name) {
+        return std::to_string(folder.volume) + ":" + std::to_string(folder.file) + "/" + name;
+    }
 
     void addFolder(const fs::path& path) {
         std::error_code error;
@@ -143,6 +151,13 @@ struct PackageOwnFiles {
         if (!error) {
             files.insert(file);
             fileFolders.insert(folder);
+            return;
+        }
+        error.clear();
+        const Identity parent = filetree::identityOf(path.parent_path(), error);
+        if (!error) {
+            names.insert(nameKey(parent, pathToUtf8(path.filename())));
+            fileFolders.insert(parent);
         }
     }
 };
@@ -254,7 +269,7 @@ private:
             entries = std::move(counted->second);
             m_listings.erase(counted);
         } else if (std::error_code error; !source.list(entries, error)) {
-            report(failure("cannot read folder", sourcePath, error));
+            report(failure("无法读取文件夹", sourcePath, error));
             return;
         }
         std::vector<Entry> installed;
@@ -280,7 +295,7 @@ private:
                 copyFolder(source, place.from(), entry.name, target, place.to(), name);
                 break;
             case Kind::Other:
-                report(failure("not a regular file or folder, not copied", place.from(), place.to(),
+                report(failure("不是普通文件或文件夹，没有复制", place.from(), place.to(),
                                errorCode(std::errc::not_supported)));
                 advance();
                 break;
@@ -298,7 +313,7 @@ private:
         std::error_code error;
         const Folder source = sourceParent.openFolder(fromName, error);
         if (!source.isOpen()) {
-            report(failure("cannot read folder", from, error));
+            report(failure("无法读取文件夹", from, error));
             return;
         }
         if (!enterFolder(source, from, to)) {
@@ -318,10 +333,10 @@ private:
         if (!target.isOpen() && m_plan != nullptr && created) {
             copyContents(source, from, target, identity, to, true);
         } else if (!target.isOpen()) {
-            report(failure("cannot create folder", to, error));
+            report(failure("无法创建文件夹", to, error));
         } else if (noteDestination(target, to, identity)) {
             if (m_package.folders.count(identity) != 0) {
-                report(failure("cannot copy into the update package's own script folder", from, to,
+                report(failure("不能复制到升级包自己的脚本文件夹中", from, to,
                                errorCode(std::errc::operation_not_permitted)));
             } else {
                 copyContents(source, from, target, identity, to, created);
@@ -340,7 +355,9 @@ private:
         std::error_code error;
         const std::string& fromName = place.fromName;
         if (present == nullptr) {
-            if (!replaceFile(source, fromName, target, fromName, nullptr, error)) {
+            if (isPackageFile(target, targetIdentity, fromName)) {
+                reportPackageFile(place.from(), place.to());
+            } else if (!replaceFile(source, fromName, target, fromName, nullptr, error)) {
                 reportFailure(place.from(), place.to(), error);
             } else if (m_plan != nullptr) {
                 planned(CopyPlanItem::Action::New, place.from(), place.to());
@@ -396,13 +413,16 @@ private:
         if (m_package.fileFolders.count(folderIdentity) == 0) {
             return false;
         }
+        if (m_package.names.count(PackageOwnFiles::nameKey(folderIdentity, name)) != 0) {
+            return true;
+        }
         std::error_code error;
         const Identity identity = folder.entryIdentity(name, error);
         return !error && m_package.files.count(identity) != 0;
     }
 
     void reportPackageFile(const fs::path& from, const fs::path& to) {
-        report(failure("cannot copy over the update package's own file", from, to,
+        report(failure("不能覆盖升级包自己的文件", from, to,
                        errorCode(std::errc::operation_not_permitted)));
     }
 
@@ -435,7 +455,7 @@ private:
         std::error_code error;
         identity = target.identity(error);
         if (error) {
-            report(failure("cannot create folder", path, error));
+            report(failure("无法创建文件夹", path, error));
             return false;
         }
         m_destinations.insert(identity);
@@ -451,17 +471,17 @@ private:
         std::error_code error;
         const Identity identity = folder.identity(error);
         if (error) {
-            report(failure("cannot read folder", path, error));
+            report(failure("无法读取文件夹", path, error));
             return false;
         }
         if (m_destinations.count(identity) != 0) {
-            report(failure("cannot copy the installation folder into itself", path, targetPath,
+            report(failure("不能把安装目录复制到它自己里面", path, targetPath,
                            errorCode(std::errc::invalid_argument)));
             return false;
         }
         for (const Identity& open : m_openFolders) {
             if (open == identity) {
-                report(failure("folder is inside itself", path,
+                report(failure("文件夹在它自己里面", path,
                                errorCode(std::errc::too_many_symbolic_link_levels)));
                 return false;
             }
@@ -506,7 +526,7 @@ private:
     void reportFailure(const fs::path& from, const fs::path& to, std::error_code error) {
         // Stopped on request: the run tells that itself, once.
         if (error != std::errc::operation_canceled) {
-            report(failure("cannot copy file", from, to, error));
+            report(failure("无法复制文件", from, to, error));
         }
     }
 
@@ -580,7 +600,7 @@ void ProgramCopy::copyOrPlan(const fs::path& sourcePath, const std::string& inst
     // The installation folder is used exactly as typed.
     const fs::path destination = pathFromUtf8(installFolder);
     if (installFolder.empty()) {
-        log("cannot copy program files: the installation folder is empty");
+        log("无法复制程序文件: 安装目录为空");
         return;
     }
 
@@ -620,11 +640,11 @@ void ProgramCopy::copyOrPlan(const fs::path& sourcePath, const std::string& inst
     progress->repaint();
 
     if (!targetUsable) {
-        log(failure("cannot create installation folder", destination, created ? created : error));
+        log(failure("无法创建安装目录", destination, created ? created : error));
     } else if (!source.isOpen()) {
-        log(failure("cannot read folder", sourcePath, error));
+        log(failure("无法读取文件夹", sourcePath, error));
     } else if (target.isOpen() && package.folders.count(destinationIdentity) != 0) {
-        log(failure("cannot copy into the update package's own script folder", sourcePath,
+        log(failure("不能复制到升级包自己的脚本文件夹中", sourcePath,
                     destination, errorCode(std::errc::operation_not_permitted)));
     } else {
         TreeCopy(m_log, *progress, package, listings, plan)
@@ -640,6 +660,8 @@ void keepRunningPackage(ProgramCopy& copy, PathResolver& paths, const fs::path& 
         copy.keepFolder(scripts);
     }
     copy.keepFile(paths.resolve(programFolder, kSettingsFileName));
+    // The run's own log: a record is never lost to a file of the package of that name.
+    copy.keepFile(programFolder / pathFromUtf8(kExceptionLogName));
     for (const fs::path& program : programs) {
         copy.keepFile(program);
     }

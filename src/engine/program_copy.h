@@ -45,7 +45,8 @@ private:
 };
 
 // Keeps in `copy` what of the running package must stay as the run checked it: its script
-// folder, its settings file, its program (`programs`) and the scripts of the checked list.
+// folder, its settings file, its log, its program (`programs`) and the scripts of the
+// checked list.
 void keepRunningPackage(ProgramCopy& copy, PathResolver& paths,
                         const std::filesystem::path& programFolder,
                         const std::vector<std::filesystem::path>& programs,

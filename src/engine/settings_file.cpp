@@ -265,9 +265,11 @@ UpdateListSetting readUpdateList(const fs::path& programFolder) {
             tried += tried.empty() ? "" : "、";
             tried += encodingName(encoding);
         }
-        setting.notFound =
-            "升级设置文件按 " + tried + " 读都找不到升级列表（[" + std::string(kUpdateListSection) +
-            "] 节的 " + std::string(kUpdateListKey) + "），升级脚本不会执行：" + pathToUtf8(file);
+        const bool several = settings.readings().size() > 1;
+        setting.notFound = "升级设置文件按 " + tried + (several ? " 读都找不到" : " 读找不到") +
+                           "升级列表（[" + std::string(kUpdateListSection) + "] 节的 " +
+                           std::string(kUpdateListKey) + "），升级脚本不会执行：" +
+                           pathToUtf8(file);
     }
     return setting;
 }

@@ -18,6 +18,41 @@
 
 namespace pupdate {
 
+namespace {
+
+// The reason an error gives, for the person: the file system's own failures in our words,
+// the system's message and the paths after them.
+// True when some file lies below `folder`.
+bool holdsFiles(const std::filesystem::path& folder) {
+    namespace fs = std::filesystem;
+    std::error_code error;
+    for (fs::recursive_directory_iterator
+             it(folder, fs::directory_options::skip_permission_denied, error),
+         end;
+         !error && it != end; it.increment(error)) {
+        std::error_code kindError;
+        if (it->is_regular_file(kindError)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::string failureReason(const std::exception& error) {
+    if (const auto* failure = dynamic_cast<const std::filesystem::filesystem_error*>(&error)) {
+        std::string reason = "文件操作失败: " + failure->code().message();
+        for (const std::filesystem::path* path : {&failure->path1(), &failure->path2()}) {
+            if (!path->empty()) {
+                reason += " [" + pathToUtf8(*path) + "]";
+            }
+        }
+        return reason;
+    }
+    return error.what();
+}
+
+} // namespace
+
 UpgradeRun::UpgradeRun(Person& person, std::filesystem::path programFolder)
     : m_person(person), m_programFolder(std::move(programFolder)), m_odbcTemplate(odbcTemplate()),
       m_log(m_programFolder), m_check(m_programFolder, m_paths),
@@ -78,9 +113,12 @@ bool UpgradeRun::readUpdateFiles(bool& listNotFound) {
     try {
         UpdateListSetting setting = readUpdateList(m_programFolder);
         m_updateFiles = std::move(setting.list);
-        if (!setting.notFound.empty()) {
+        std::filesystem::path scripts;
+        if (!setting.notFound.empty() &&
+            m_paths.findFolder(m_programFolder, kScriptFolder, scripts) && holdsFiles(scripts)) {
             // The run goes on (the program files may still be copied), but a package whose
-            // scripts never ran must not end looking like a complete upgrade.
+            // scripts never ran must not end looking like a complete upgrade. A package
+            // without scripts only copies: a settings file without a list is no mistake.
             WriteExceptionLog(setting.notFound);
             m_log.records().addNote(text::kListNotFoundNote);
             listNotFound = true;
@@ -193,7 +231,7 @@ void UpgradeRun::CopyProgramFiles() {
         return;
     }
     // What the run checked and is about to run stays as it is: the script folder, the
-    // settings file, this program and the scripts of the checked list.
+    // settings file, the log, this program and the scripts of the checked list.
     ProgramCopy copy(m_log, m_person);
     keepRunningPackage(copy, m_paths, m_programFolder, {programFile()}, m_check.plan());
     copy.copy(source, m_settings.installFolder);
@@ -241,7 +279,7 @@ bool UpgradeRun::ApplyUpdateList() {
         m_interrupted = dynamic_cast<const RunInterrupted*>(&error) != nullptr;
         // The commit window is not left on screen behind the failure message.
         commitProgress.reset();
-        takeFailurePath(error.what());
+        takeFailurePath(failureReason(error));
         return false;
     }
 }
@@ -275,7 +313,7 @@ void UpgradeRun::takeFailurePath(const std::string& reason, const std::string& m
     try {
         m_walk.rollback();
     } catch (const std::exception& rollbackError) {
-        record(std::string("回滚失败: ") + rollbackError.what());
+        record("回滚失败: " + failureReason(rollbackError));
     }
     m_person.closeWindow();
 }

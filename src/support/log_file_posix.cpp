@@ -13,7 +13,7 @@ namespace pupdate {
 namespace {
 
 [[noreturn]] void fail(const std::filesystem::path& file, const char* action, int error) {
-    throw LogWriteError("cannot " + std::string(action) + " the exception log " + pathToUtf8(file) +
+    throw LogWriteError("无法" + std::string(action) + "异常日志 " + pathToUtf8(file) +
                         ": " + std::strerror(error));
 }
 
@@ -22,7 +22,7 @@ namespace {
 void appendToLogFile(const std::filesystem::path& file, std::string_view bytes) {
     const int descriptor = ::open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
     if (descriptor < 0) {
-        fail(file, "open", errno);
+        fail(file, "打开", errno);
     }
     const char* data = bytes.data();
     std::size_t left = bytes.size();
@@ -34,13 +34,13 @@ void appendToLogFile(const std::filesystem::path& file, std::string_view bytes) 
             }
             const int error = errno;
             ::close(descriptor);
-            fail(file, "write", error);
+            fail(file, "写入", error);
         }
         data += written;
         left -= static_cast<std::size_t>(written);
     }
     if (::close(descriptor) != 0) {
-        fail(file, "close", errno);
+        fail(file, "关闭", errno);
     }
 }
 

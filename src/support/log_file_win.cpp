@@ -32,7 +32,7 @@ std::string systemMessage(DWORD error) {
 }
 
 [[noreturn]] void fail(const std::filesystem::path& file, const char* action, DWORD error) {
-    throw LogWriteError("cannot " + std::string(action) + " the exception log " + pathToUtf8(file) +
+    throw LogWriteError("无法" + std::string(action) + "异常日志 " + pathToUtf8(file) +
                         ": " + systemMessage(error));
 }
 
@@ -45,7 +45,7 @@ void appendToLogFile(const std::filesystem::path& file, std::string_view bytes) 
         ::CreateFileW(file.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                       OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
-        fail(file, "open", ::GetLastError());
+        fail(file, "打开", ::GetLastError());
     }
     const char* data = bytes.data();
     std::size_t left = bytes.size();
@@ -55,13 +55,13 @@ void appendToLogFile(const std::filesystem::path& file, std::string_view bytes) 
         if (!::WriteFile(handle, data, piece, &written, nullptr)) {
             const DWORD error = ::GetLastError();
             ::CloseHandle(handle);
-            fail(file, "write", error);
+            fail(file, "写入", error);
         }
         data += written;
         left -= written;
     }
     if (!::CloseHandle(handle)) {
-        fail(file, "close", ::GetLastError());
+        fail(file, "关闭", ::GetLastError());
     }
 }
 

@@ -20,13 +20,12 @@ inline std::string pathToUtf8(const std::filesystem::path& path) {
     return std::string(text.begin(), text.end());
 }
 
-// A failure on a path (and another one) as std::filesystem::filesystem_error words it,
-// "filesystem error: <what>: <reason> [<path>] [<other>]", with the paths as UTF-8.
+// A failure on a path (and another one): "<what>: <the system's reason> [<path>]
+// [<other>]", our words first, with the paths as UTF-8.
 inline std::string pathFailure(std::string_view what, std::error_code error,
                                const std::filesystem::path& path,
                                const std::filesystem::path* other = nullptr) {
-    std::string text = "filesystem error: ";
-    text.append(what);
+    std::string text(what);
     text += ": " + error.message() + " [" + pathToUtf8(path) + "]";
     if (other != nullptr) {
         text += " [" + pathToUtf8(*other) + "]";

@@ -334,7 +334,7 @@ TEST_F(HostilePackageTest, NamedPipeInTheProgramFilesIsLoggedAndSkipped) {
     EXPECT_FALSE(fs::exists(fs::symlink_status(folder.install() / "pipe.dll")));
     EXPECT_FALSE(fs::exists(fs::symlink_status(folder.install() / "linked.dll")));
     const std::string log = folder.log();
-    EXPECT_NE(log.find("not a regular file or folder, not copied: Operation not supported [" +
+    EXPECT_NE(log.find("不是普通文件或文件夹，没有复制: Operation not supported [" +
                        pathToUtf8(folder.package() / "UpdatePro" / "pipe.dll") + "]"),
               std::string::npos)
         << log;
@@ -373,7 +373,7 @@ TEST_P(InstallationInsideTheProgramFilesTest, IsNotCopiedIntoItselfAndTheRestIs)
     EXPECT_EQ(files, 3u) << "files below " << install;
     EXPECT_FALSE(fs::exists(install / "sub" / "install"));
     EXPECT_FALSE(fs::exists(install / "current"));
-    EXPECT_NE(folder.log().find("cannot copy the installation folder into itself"),
+    EXPECT_NE(folder.log().find("不能把安装目录复制到它自己里面"),
               std::string::npos)
         << folder.log();
 }

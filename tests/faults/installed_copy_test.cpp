@@ -321,6 +321,7 @@ TEST_F(InstalledCopyTest, CopyIntoThePackageItselfLeavesWhatTheRunChecked) {
     folder.writeProgramFile("UpdateSql/a.sql", "insert into t values (666)\r\n");
     folder.writeProgramFile("Update.ini", "[Updatefile]\r\n");
     folder.writeProgramFile(pathToUtf8(program.filename()), "not a program");
+    folder.writeProgramFile("ReException.Log", "a log of the package's author");
     folder.writeProgramFile("app.dll", "new");
     const std::string settings = readFile(folder.package() / "Update.ini");
     const auto programSize = fs::file_size(program);
@@ -333,12 +334,15 @@ TEST_F(InstalledCopyTest, CopyIntoThePackageItselfLeavesWhatTheRunChecked) {
     EXPECT_EQ(readFile(folder.package() / "app.dll"), "new");
     EXPECT_EQ(readFile(folder.package() / "Update.ini"), settings);
     EXPECT_EQ(fs::file_size(program), programSize);
-    EXPECT_NE(result.err.find("本次升级有 3 处程序文件复制出错"), std::string::npos) << result.err;
+    EXPECT_NE(result.err.find("本次升级有 4 处程序文件复制出错"), std::string::npos) << result.err;
+    // The run's log holds its own records only, the package's file of that name refused.
     const std::string log = folder.log();
-    EXPECT_NE(log.find("cannot copy into the update package's own script folder"),
+    EXPECT_EQ(log.find("a log of the package's author"), std::string::npos) << log;
+    EXPECT_NE(log.find("UpdatePro/ReException.Log] ["), std::string::npos) << log;
+    EXPECT_NE(log.find("不能复制到升级包自己的脚本文件夹中"),
               std::string::npos)
         << log;
-    EXPECT_NE(log.find("cannot copy over the update package's own file"), std::string::npos) << log;
+    EXPECT_NE(log.find("不能覆盖升级包自己的文件"), std::string::npos) << log;
 }
 
 TEST_F(InstalledCopyTest, CopyOnlyPackageTellsWhatItCouldNotCopy) {

@@ -49,7 +49,7 @@ protected:
         EXPECT_EQ(result.out, "系统提示: 是否已经退出人力资源管理软件？ [Y/N] y\n"
                               "系统提示: 升级处理失败！\n");
         EXPECT_EQ(result.err.find("Application Error"), std::string::npos) << result.err;
-        EXPECT_NE(result.err.find("失败原因：cannot "), std::string::npos) << result.err;
+        EXPECT_NE(result.err.find("失败原因：无法打开异常日志 "), std::string::npos) << result.err;
         EXPECT_NE(result.err.find("ReException.Log 无法写入"), std::string::npos) << result.err;
         EXPECT_EQ(result.err.find("详细记录见"), std::string::npos) << result.err;
     }

@@ -99,16 +99,16 @@ TEST(UpdateListFileTest, MissingFileSectionOrKeyGivesAnEmptyList) {
     // A file that holds text but no list in any reading says so, naming itself and the
     // readings tried.
     const std::pair<std::string, std::string> unread[] = {
-        {"[Other]\r\n" + kOrderGbk + "=a.sql:IsAccess\r\n", "GBK、UTF-8"},
-        {"[Updatefile]\r\norder=a.sql:IsAccess\r\n", "GBK"},
-        {allBytes("\xFF\xFE[\0U\0"), "UTF-16LE、GBK"}};
+        {"[Other]\r\n" + kOrderGbk + "=a.sql:IsAccess\r\n", "GBK、UTF-8 读都"},
+        {"[Updatefile]\r\norder=a.sql:IsAccess\r\n", "GBK 读"},
+        {allBytes("\xFF\xFE[\0U\0"), "UTF-16LE、GBK 读都"}};
     for (const auto& [bytes, readings] : unread) {
         TempDir dir;
         writeFile(dir / "Update.ini", bytes);
         const UpdateListSetting setting = readUpdateList(dir.path());
         EXPECT_EQ(setting.list, "");
         EXPECT_EQ(setting.notFound, "升级设置文件按 " + readings +
-                                        " 读都找不到升级列表（[Updatefile] 节的 顺序），"
+                                        "找不到升级列表（[Updatefile] 节的 顺序），"
                                         "升级脚本不会执行：" +
                                         pathToUtf8(dir / "Update.ini"));
     }

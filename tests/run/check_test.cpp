@@ -214,7 +214,7 @@ TEST_F(CheckTest, UsageErrorsAndTheServerSideAndTheCopyPlan) {
     // Installed into the package itself: the copy leaves the package's own settings file.
     folder.writeProgramFile("Update.ini", "[Updatefile]\r\n");
     EXPECT_EQ(json({package, package},
-                   "(d['copyPlan']['skipped'], ['own file' in w['message'] for w in "
+                   "(d['copyPlan']['skipped'], ['自己的文件' in w['message'] for w in "
                    "d['warnings'] if w['code'] == 'copy-skip'])"),
               "(1, [True])");
     EXPECT_NE(readFile(folder.package() / "Update.ini"), "[Updatefile]\r\n");

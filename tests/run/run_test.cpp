@@ -80,6 +80,25 @@ TEST_F(RunTest, CopyOnlyPackageWithoutSettingsFileClosesWithoutOutcomeMessage) {
     EXPECT_EQ(person.windowCloses, 1);
 }
 
+// A settings file without a list is a copy-only package unless it has scripts to run.
+TEST_F(RunTest, CopyOnlyPackageWithASettingsFileWithoutAListClosesSilently) {
+    folder.writeProgramFile("P_Main.exe", "program");
+    writeFile(folder.package() / "Update.ini", "[Updatefile]\r\n");
+    fs::create_directories(folder.package() / "UpdateSql");
+
+    EXPECT_EQ(run.Bt_OkClick(), RunOutcome::Completed);
+    EXPECT_EQ(readFile(folder.install() / "P_Main.exe"), "program");
+    EXPECT_TRUE(person.eventsWithPrefix("inform:").empty());
+    EXPECT_EQ(run.records().total(), 0u);
+
+    folder.writeScript("s.sql", "update gs_ver set verdate = 'x'\r\n");
+    person.events.clear();
+    EXPECT_EQ(run.Bt_OkClick(), RunOutcome::Completed);
+    EXPECT_TRUE(person.saw("inform:升级脚本没有执行！"));
+    // One reading was tried, and the record says so.
+    EXPECT_NE(folder.log().find("按 GBK 读找不到升级列表"), std::string::npos) << folder.log();
+}
+
 TEST_F(RunTest, BlankUpdateListRunsNoScripts) {
     folder.writeProgramFile("a.txt", "new");
     folder.writeUpdateList(" \t ");
@@ -233,7 +252,7 @@ TEST_F(CopyTest, InstallationFolderThatCannotBeMadeIsLogged) {
 
     run.settings().installFolder.clear();
     run.CopyProgramFiles();
-    EXPECT_NE(folder.log().find("installation folder is empty"), std::string::npos);
+    EXPECT_NE(folder.log().find("安装目录为空"), std::string::npos);
 }
 
 // A temporary file of a copy whose process has ended is removed and the log says so; one

@@ -66,7 +66,7 @@ TEST_F(CopyTest, InstallationFolderInsideTheProgramFilesIsNotCopiedIntoItself) {
     EXPECT_EQ(readFile(install / "sub" / "b.dll"), "new b");
     EXPECT_EQ(readFile(install / "old.dll"), "old");
     EXPECT_FALSE(fs::exists(install / "sub" / "install"));
-    EXPECT_NE(folder.log().find("cannot copy the installation folder into itself"),
+    EXPECT_NE(folder.log().find("不能把安装目录复制到它自己里面"),
               std::string::npos)
         << folder.log();
 }

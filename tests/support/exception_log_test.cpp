@@ -48,7 +48,7 @@ TEST(ExceptionLogTest, UnwritableLogRaisesLogWriteError) {
     } catch (const LogWriteError& error) {
         // The step and the file are named; the reason is the system's own text.
         const std::string message = error.what();
-        EXPECT_NE(message.find("cannot open the exception log"), std::string::npos) << message;
+        EXPECT_NE(message.find("无法打开异常日志"), std::string::npos) << message;
         EXPECT_NE(message.find("no such folder"), std::string::npos) << message;
     }
     fs::create_directory(dir / "ReException.Log");

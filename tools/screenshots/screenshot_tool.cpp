@@ -119,7 +119,7 @@ int main(int argc, char** argv) {
     }
     {
         const pupdate::RunRecords::Step copying(records, pupdate::LogRecordKind::Copy);
-        records.add("cannot copy C:\\zeltinfo3.0\\bin\\zeltmain.exe: 文件正在使用");
+        records.add("无法复制文件: 文件正在使用 [C:\\zeltinfo3.0\\bin\\zeltmain.exe]");
     }
     QMessageBox outcome(QMessageBox::Information, QString::fromUtf8(pupdate::kMessageCaption),
                         QString::fromUtf8(pupdate::text::kFinished), QMessageBox::Ok, &window);
