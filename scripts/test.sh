@@ -18,7 +18,12 @@ stages=()
 while [ $# -gt 0 ]; do
   case "$1" in
   linux | windows | asan | fuzz) stages+=("$1") ;;
-  *) break ;;
+  -*) break ;;
+  *)
+    # A mistyped stage must not run the whole command: CTest's arguments begin with '-'.
+    echo "scripts/test.sh: unknown stage '$1' (stages: linux windows asan fuzz; CTest options begin with -)" >&2
+    exit 2
+    ;;
   esac
   shift
 done
