@@ -16,8 +16,58 @@ using Action = CopyPlanItem::Action;
 using Basis = EncodingDetector::Decision::Basis;
 using Severity = InspectionFinding::Severity;
 
+// The length of the valid UTF-8 character at `at`, 0 when the bytes there are none.
+std::size_t utf8CharacterAt(std::string_view text, std::size_t at) {
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = byte(at);
+    if (lead < 0x80) {
+        return 1;
+    }
+    const std::size_t length = lead >= 0xC2 && lead <= 0xDF   ? 2
+                               : lead >= 0xE0 && lead <= 0xEF ? 3
+                               : lead >= 0xF0 && lead <= 0xF4 ? 4
+                                                              : 0;
+    if (length == 0 || at + length > text.size()) {
+        return 0;
+    }
+    for (std::size_t i = at + 1; i < at + length; ++i) {
+        if ((byte(i) & 0xC0) != 0x80) {
+            return 0;
+        }
+    }
+    // No overlong forms, no surrogates, nothing above U+10FFFF.
+    const unsigned char second = byte(at + 1);
+    if ((lead == 0xE0 && second < 0xA0) || (lead == 0xED && second > 0x9F) ||
+        (lead == 0xF0 && second < 0x90) || (lead == 0xF4 && second > 0x8F)) {
+        return 0;
+    }
+    return length;
+}
+
+// A name as a person can tell it from every other: bytes that are not UTF-8 text (a GBK
+// name on a UTF-8 system) and, with `controls`, control characters (an escape sequence,
+// a line break in a file name) shown as \xHH rather than passed to the terminal.
+std::string readable(std::string_view text, bool controls) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t at = 0; at < text.size();) {
+        const std::size_t length = utf8CharacterAt(text, at);
+        const auto byte = static_cast<unsigned char>(text[at]);
+        if (length == 0 || (controls && length == 1 && (byte < 0x20 || byte == 0x7F))) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
+            out += escaped;
+            ++at;
+        } else {
+            out.append(text.substr(at, length));
+            at += length;
+        }
+    }
+    return out;
+}
+
 std::string shown(const fs::path& path) {
-    return pathToUtf8(path);
+    return readable(pathToUtf8(path), true);
 }
 
 std::string basisText(const InspectedEntry& entry) {
@@ -90,7 +140,8 @@ void appendFindings(std::string& out, const PackageInspection& inspection, Sever
     for (const InspectionFinding& finding : inspection.findings) {
         if (finding.severity == severity) {
             const std::string place = findingPlace(finding);
-            out += "  " + (place.empty() ? std::string() : place + ": ") + finding.message + "\n";
+            out += "  " + (place.empty() ? std::string() : place + ": ") +
+                   readable(finding.message, true) + "\n";
         }
     }
 }
@@ -180,8 +231,9 @@ void jsonFindings(Json& json, const PackageInspection& inspection, Severity seve
 
 } // namespace
 
-void appendJsonString(std::string& out, std::string_view text) {
-    const bool valid = isValidUtf8(text);
+void appendJsonString(std::string& out, std::string_view raw) {
+    // Bytes that are not UTF-8 as \xHH, so that two names in another encoding differ.
+    const std::string text = isValidUtf8(raw) ? std::string(raw) : readable(raw, false);
     out.push_back('"');
     for (const char c : text) {
         const auto byte = static_cast<unsigned char>(c);
@@ -206,8 +258,6 @@ void appendJsonString(std::string& out, std::string_view text) {
                 char escaped[8];
                 std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
                 out += escaped;
-            } else if (byte >= 0x80 && !valid) {
-                out += "\\ufffd";
             } else {
                 out.push_back(c);
             }

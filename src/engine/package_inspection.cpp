@@ -286,7 +286,8 @@ PackageInspection inspectPackage(const fs::path& package,
         std::size_t position = 0;
         bool transactionOpen = true; // until the first server-side entry commits it
         std::unordered_set<std::string> named;
-        for (PackageCheck::ItemCheck& item : check.checkEachEntry(result.list, result.database, dialect)) {
+        for (PackageCheck::ItemCheck& item :
+             check.checkEachEntry(result.list, result.database, dialect)) {
             ++position;
             if (item.item.empty()) {
                 continue; // names nothing; the run passes over it

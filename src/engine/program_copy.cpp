@@ -644,8 +644,8 @@ void ProgramCopy::copyOrPlan(const fs::path& sourcePath, const std::string& inst
     } else if (!source.isOpen()) {
         log(failure("无法读取文件夹", sourcePath, error));
     } else if (target.isOpen() && package.folders.count(destinationIdentity) != 0) {
-        log(failure("不能复制到升级包自己的脚本文件夹中", sourcePath,
-                    destination, errorCode(std::errc::operation_not_permitted)));
+        log(failure("不能复制到升级包自己的脚本文件夹中", sourcePath, destination,
+                    errorCode(std::errc::operation_not_permitted)));
     } else {
         TreeCopy(m_log, *progress, package, listings, plan)
             .copyTree(source, sourcePath, target, destination);

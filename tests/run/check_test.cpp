@@ -220,5 +220,34 @@ TEST_F(CheckTest, UsageErrorsAndTheServerSideAndTheCopyPlan) {
     EXPECT_NE(readFile(folder.package() / "Update.ini"), "[Updatefile]\r\n");
 }
 
+// Names as a person can tell them apart: two GBK names on a UTF-8 system differ in the
+// JSON document, and a name's control characters never reach the terminal.
+TEST_F(CheckTest, NamesThatAreNotTextAreShownByTheirBytes) {
+    folder.writeProgramFile("\xD6\xD0.dll", "a");
+    folder.writeProgramFile("\xD6\xD1.dll", "b");
+    folder.writeProgramFile("red\x1B[31m.dll", "c");
+    const std::string package = pathToUtf8(folder.package());
+    const std::string install = pathToUtf8(folder.install());
+
+    EXPECT_EQ(json({package, install},
+                   "sorted(i['to'].rsplit('/', 1)[1] for i in d['copyPlan']['items'])"),
+              "['\\\\xD6\\\\xD0.dll', '\\\\xD6\\\\xD1.dll', 'red\\\\x1B[31m.dll']");
+    const ProgramResult text = check({package, install});
+    EXPECT_EQ(text.out.find('\x1B'), std::string::npos) << text.out;
+    EXPECT_NE(text.out.find("red\\x1B[31m.dll"), std::string::npos) << text.out;
+    EXPECT_NE(text.out.find("\\xD6\\xD1.dll"), std::string::npos) << text.out;
+}
+
+// Scripts are read in the dialect named, SQL Server's unless told otherwise.
+TEST_F(CheckTest, DialectDecidesWhatEndsTheTransaction) {
+    script(folder, "select 1 as case; end\r\n");
+    const std::string package = pathToUtf8(folder.package());
+    EXPECT_EQ(check({package}).status, 0);
+    EXPECT_EQ(check({"--dialect", "postgresql", package}).status, 1);
+    EXPECT_EQ(check({"--dialect", "sqlite", package}).status, 1);
+    EXPECT_EQ(check({"--dialect", "sqlserver", package}).status, 0);
+    EXPECT_EQ(check({"--dialect", "oracle", package}).status, 2);
+}
+
 } // namespace
 } // namespace pupdate::testing
