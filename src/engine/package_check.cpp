@@ -17,20 +17,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// False when a `..` in the entry's file name climbs out of the package folder; the name
-// starts in the script folder, one level below it, and may name a folder of the package
-// beside it. Separators at the start keep the name inside, as everywhere else in the name.
-bool staysInside(std::string_view file) {
-    int depth = 1;
-    for (const std::string_view part : splitPackagePath(file)) {
-        depth += part == ".." ? -1 : 1;
-        if (depth < 0) {
-            return false;
-        }
-    }
-    return true;
-}
-
 // A folder written with a drive letter ("C:\zeltinfo3.0", "D:/x"), where this platform's
 // paths have none: it would be created as a folder of that literal name.
 bool namesAForeignDrive(const std::string& folder) {
@@ -126,10 +112,6 @@ bool PackageCheck::planUpdateItem(const std::string& item, std::string_view data
     if (entry.kind != kLineMode && entry.kind != kServerSideMode) {
         // Skipping it would report a script that never ran as applied.
         reason = "未知的脚本类型 \"" + entry.kind + "\"（应为 IsAccess 或 IsSqlserver）: " + item;
-        return false;
-    }
-    if (!staysInside(entry.file)) {
-        reason = "脚本路径超出了升级包文件夹: " + entry.file;
         return false;
     }
     step = UpdateEntryPlan{
