@@ -68,6 +68,12 @@ public:
     bool list(std::vector<Entry>& entries, std::error_code& error) const;
     // The identity of what the entry `name` is or, for a link, leads to.
     Identity entryIdentity(const std::string& name, std::error_code& error) const;
+    // True when the entry `name` itself (not what a link leads to) is a folder, which a
+    // file cannot replace.
+    bool entryIsFolder(const std::string& name) const;
+    // Whether this process may make and rename entries in the folder: false with the
+    // system's reason when it may not.
+    bool writable(std::error_code& error) const;
     // Renames the entry `from` to `to` in one step, replacing a file named `to`.
     bool rename(const std::string& from, const std::string& to, std::error_code& error) const;
     // Removes the file `name`; nothing is reported.

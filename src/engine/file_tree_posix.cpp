@@ -228,6 +228,21 @@ Identity Folder::entryIdentity(const std::string& name, std::error_code& error) 
     return {static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino)};
 }
 
+bool Folder::entryIsFolder(const std::string& name) const {
+    struct stat status {};
+    return ::fstatat(fdOf(m_handle), name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 &&
+           S_ISDIR(status.st_mode);
+}
+
+bool Folder::writable(std::error_code& error) const {
+    // Asked with the rights the process acts with, as a write would be.
+    if (::faccessat(fdOf(m_handle), ".", W_OK | X_OK, AT_EACCESS) != 0) {
+        error = lastError();
+        return false;
+    }
+    return true;
+}
+
 bool Folder::rename(const std::string& from, const std::string& to, std::error_code& error) const {
     if (::renameat(fdOf(m_handle), from.c_str(), fdOf(m_handle), to.c_str()) != 0) {
         error = lastError();

@@ -245,6 +245,26 @@ Identity Folder::entryIdentity(const std::string& name, std::error_code& error) 
     return identityOf(fs::path(m_path.native() + L'\\' + wide(name)), error);
 }
 
+bool Folder::entryIsFolder(const std::string& name) const {
+    const DWORD attributes = ::GetFileAttributesW((m_path.native() + L'\\' + wide(name)).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+           (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
+}
+
+bool Folder::writable(std::error_code& error) const {
+    // The folder opened for adding files: the system checks its access list and its
+    // volume without anything being written.
+    const HANDLE probe = ::CreateFileW(m_path.c_str(), FILE_ADD_FILE,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                       nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (probe == INVALID_HANDLE_VALUE) {
+        error = lastError();
+        return false;
+    }
+    ::CloseHandle(probe);
+    return true;
+}
+
 bool Folder::rename(const std::string& from, const std::string& to, std::error_code& error) const {
     const std::wstring source = m_path.native() + L'\\' + wide(from);
     const std::wstring target = m_path.native() + L'\\' + wide(to);

@@ -162,6 +162,19 @@ struct PackageOwnFiles {
     }
 };
 
+// Whether the folder `path`, which does not exist, could be made with every missing level:
+// the nearest level that exists must be a folder this process may write into.
+bool folderCouldBeMade(const fs::path& path, std::error_code& error) {
+    std::error_code ignored;
+    fs::path existing = fs::absolute(path, ignored);
+    while (existing.has_relative_path() &&
+           fs::status(existing, ignored).type() == fs::file_type::not_found) {
+        existing = existing.parent_path();
+    }
+    const Folder folder = Folder::open(existing, error);
+    return folder.isOpen() && folder.writable(error);
+}
+
 // The listings of source folders made by the count, for the copy to use again.
 using Listings = std::unordered_map<Identity, std::vector<Entry>, IdentityHash>;
 
@@ -326,6 +339,11 @@ private:
         } else if (targetParent.isOpen()) {
             target = targetParent.openFolder(toName, error);
             created = !target.isOpen() && error == std::errc::no_such_file_or_directory;
+            // A folder the copy would make, in a folder it may not write into.
+            if (std::error_code denied; created && !targetParent.writable(denied)) {
+                created = false;
+                error = denied;
+            }
         } else {
             created = true; // below a folder that would be made
         }
@@ -499,8 +517,11 @@ private:
                      const std::string* keepFrom, std::error_code& error) {
         const filetree::SourceFile source =
             filetree::SourceFile::open(sourceFolder, fromName, error);
-        if (!source.isOpen() || m_plan != nullptr) {
-            return source.isOpen(); // a plan learns only whether the file can be read
+        if (!source.isOpen()) {
+            return false;
+        }
+        if (m_plan != nullptr) {
+            return writeWouldSucceed(targetFolder, toName, error);
         }
         std::string temporary;
         filetree::NewFile file;
@@ -521,6 +542,21 @@ private:
         file = filetree::NewFile();
         targetFolder.removeFile(temporary);
         return false;
+    }
+
+    // A plan: what the copy would meet when it writes `name` into `folder`: a folder of that
+    // name, which no file replaces, or a folder this process may not write into. Below a
+    // folder the copy would make, nothing.
+    static bool writeWouldSucceed(const Folder& folder, const std::string& name,
+                                  std::error_code& error) {
+        if (!folder.isOpen()) {
+            return true;
+        }
+        if (folder.entryIsFolder(name)) {
+            error = errorCode(std::errc::is_a_directory);
+            return false;
+        }
+        return folder.writable(error);
     }
 
     void reportFailure(const fs::path& from, const fs::path& to, std::error_code error) {
@@ -618,8 +654,10 @@ void ProgramCopy::copyOrPlan(const fs::path& sourcePath, const std::string& inst
     }
     std::error_code error;
     Folder target = Folder::open(destination, error);
-    // A plan copies into a folder that does not exist yet as into an empty one.
-    const bool planNew = plan != nullptr && !target.isOpen() && !fs::exists(destination);
+    // A plan copies into a folder that does not exist yet as into an empty one, when the
+    // copy could make it.
+    const bool planNew = plan != nullptr && !target.isOpen() && !fs::exists(destination) &&
+                         folderCouldBeMade(destination, error);
     if (planNew) {
         target = Folder();
     }

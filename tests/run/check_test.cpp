@@ -249,5 +249,64 @@ TEST_F(CheckTest, DialectDecidesWhatEndsTheTransaction) {
     EXPECT_EQ(check({"--dialect", "oracle", package}).status, 2);
 }
 
+// What the copy would meet in the installation folder: the check's plan finds each
+// failure the copy then reports, no more and no fewer.
+struct Meeting {
+    const char* name;
+    std::function<fs::path(const PackageFolder&, const fs::path&)> make; // the installation
+};
+
+const Meeting kMeetings[] = {
+    {"FileMeetsFolder",
+     [](auto& f, auto&) {
+         f.writeProgramFile("x.dll", "new");
+         fs::create_directories(f.install() / "x.dll" / "inside");
+         return f.install();
+     }},
+    {"FolderMeetsFile",
+     [](auto& f, auto&) {
+         f.writeProgramFile("sub/x.dll", "new");
+         writeFile(f.install() / "sub", "a file");
+         return f.install();
+     }},
+    {"LinkToAFolder",
+     [](auto& f, auto&) {
+         f.writeProgramFile("x.dll", "new");
+         fs::create_directories(f.install() / "real");
+         fs::create_symlink("real", f.install() / "x.dll");
+         return f.install();
+     }},
+    {"InstallationBeneathAFile",
+     [](auto& f, const fs::path& dir) {
+         f.writeProgramFile("x.dll", "new");
+         writeFile(dir / "afile", "a file");
+         return dir / "afile" / "inst";
+     }},
+};
+
+std::int64_t copyErrors(const std::string& text) {
+    std::smatch match;
+    static const std::regex errors("但有 (\\d+) 处出错");
+    return std::regex_search(text, match, errors) ? std::stoll(match[1]) : 0;
+}
+
+TEST_F(CheckTest, CopyPlanFindsWhatTheCopyMeets) {
+    for (const Meeting& meeting : kMeetings) {
+        SCOPED_TRACE(meeting.name);
+        TempDir place;
+        const PackageFolder copyOnly(place);
+        const fs::path install = meeting.make(copyOnly, place.path());
+        const std::string package = pathToUtf8(copyOnly.package());
+
+        EXPECT_EQ(json({package, pathToUtf8(install)},
+                       "len([w for w in d['warnings'] if w['code'] == 'copy-skip'])"),
+                  "1");
+        const fs::path program = installProgram(copyOnly.package());
+        const ProgramResult ran = start(program, {pathToUtf8(install), database->name()}, "是\n");
+        EXPECT_EQ(ran.status, 0) << ran.out << ran.err;
+        EXPECT_EQ(copyErrors(ran.out), 1) << ran.out << ran.err;
+    }
+}
+
 } // namespace
 } // namespace pupdate::testing
