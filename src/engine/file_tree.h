@@ -151,6 +151,14 @@ private:
 // (on Windows "\\?\C:\..."), so that two such paths compare.
 std::filesystem::path realPath(const std::filesystem::path& path, std::error_code& error);
 
+// `path` with "." and ".." settled by its text, as lexically_normal does, keeping the
+// system's own prefix of a long path (on Windows "\\?\", which lexically_normal would cut
+// to "\?\" and so make a path that compares with nothing).
+std::filesystem::path normalPath(const std::filesystem::path& path);
+
+// A path as a person writes it, as UTF-8: without that prefix.
+std::string shownPath(const std::filesystem::path& path);
+
 // True when `path` is `folder` or lies below it, both as realPath gives them; letter case
 // is ignored where the file system ignores it.
 bool isWithin(const std::filesystem::path& path, const std::filesystem::path& folder);

@@ -4,6 +4,7 @@
 
 #include "file_tree.h"
 #include "interruption.h"
+#include "utf8_path.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -374,7 +375,7 @@ std::filesystem::path realPath(const std::filesystem::path& path, std::error_cod
                 result /= *part;
             }
             // What does not exist holds no link: only its "." and ".." are left to settle.
-            return missing.empty() ? result : result.lexically_normal();
+            return missing.empty() ? result : normalPath(result);
         }
         const int failed = errno;
         const fs::path parent = head.parent_path();
@@ -390,6 +391,14 @@ std::filesystem::path realPath(const std::filesystem::path& path, std::error_cod
         }
         head = parent;
     }
+}
+
+std::filesystem::path normalPath(const std::filesystem::path& path) {
+    return path.lexically_normal();
+}
+
+std::string shownPath(const std::filesystem::path& path) {
+    return pathToUtf8(path);
 }
 
 bool isWithin(const std::filesystem::path& path, const std::filesystem::path& folder) {

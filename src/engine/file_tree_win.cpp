@@ -9,6 +9,7 @@
 #include "code_page.h"
 #include "file_tree.h"
 #include "interruption.h"
+#include "utf8_path.h"
 
 #include <aclapi.h>
 #include <windows.h>
@@ -442,6 +443,35 @@ bool NewFile::fill(const SourceFile& source, std::error_code& error) {
 
 // ------------------------------------------------------------------------------- Paths
 
+namespace {
+
+// The system's prefix of a long path, "\\?\", and its form for a share, "\\?\UNC\".
+constexpr std::wstring_view kLongPrefix = L"\\\\?\\";
+constexpr std::wstring_view kLongSharePrefix = L"\\\\?\\UNC\\";
+
+} // namespace
+
+fs::path normalPath(const fs::path& path) {
+    const std::wstring& text = path.native();
+    if (!text.starts_with(kLongPrefix)) {
+        return path.lexically_normal();
+    }
+    // The rest settled on its own, the prefix put back as it was.
+    const fs::path rest = fs::path(text.substr(kLongPrefix.size())).lexically_normal();
+    return fs::path(std::wstring(kLongPrefix) + rest.native());
+}
+
+std::string shownPath(const fs::path& path) {
+    const std::wstring& text = path.native();
+    if (text.starts_with(kLongSharePrefix)) {
+        return pathToUtf8(fs::path(L"\\\\" + text.substr(kLongSharePrefix.size())));
+    }
+    if (text.starts_with(kLongPrefix)) {
+        return pathToUtf8(fs::path(text.substr(kLongPrefix.size())));
+    }
+    return pathToUtf8(path);
+}
+
 fs::path realPath(const fs::path& path, std::error_code& error) {
     fs::path head = fs::absolute(path, error);
     if (error) {
@@ -458,7 +488,7 @@ fs::path realPath(const fs::path& path, std::error_code& error) {
                 result /= *part;
             }
             // What does not exist holds no link: only its "." and ".." are left to settle.
-            return missing.empty() ? result : result.lexically_normal();
+            return missing.empty() ? result : normalPath(result);
         }
         const DWORD failed = ::GetLastError();
         const fs::path parent = head.parent_path();

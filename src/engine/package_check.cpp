@@ -126,7 +126,7 @@ bool PackageCheck::planUpdateItem(const std::string& item, std::string_view data
         return false;
     }
     if (!filetree::isWithin(real, package)) {
-        reason = "脚本文件在升级包文件夹以外: " + entry.file + " -> " + pathToUtf8(real);
+        reason = "脚本文件在升级包文件夹以外: " + entry.file + " -> " + filetree::shownPath(real);
         return false;
     }
     if (entry.kind == kServerSideMode) {

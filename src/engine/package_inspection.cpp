@@ -4,6 +4,7 @@
 
 #include "package_inspection.h"
 
+#include "file_tree.h"
 #include "messages.h"
 #include "osql_command.h"
 #include "package_check.h"
@@ -196,7 +197,7 @@ std::vector<fs::path> filesBelow(const fs::path& folder) {
 }
 
 std::string folded(const fs::path& path) {
-    return foldAsciiCase(pathToUtf8(path.lexically_normal()));
+    return foldAsciiCase(pathToUtf8(filetree::normalPath(path)));
 }
 
 } // namespace
@@ -221,7 +222,7 @@ PackageInspection inspectPackage(const fs::path& package,
                                  const std::optional<std::string>& installFolder,
                                  const std::string& database, SqlDialect dialect) {
     PackageInspection result;
-    fs::path folder = fs::absolute(package).lexically_normal();
+    fs::path folder = filetree::normalPath(fs::absolute(package));
     if (!folder.has_filename() && folder.has_parent_path() && folder != folder.root_path()) {
         folder = folder.parent_path();
     }

@@ -397,6 +397,8 @@ private:
         const fs::path to = place.to();
         const fs::path leadsTo = filetree::realPath(to, error);
         if (!error && !m_installation.empty() && filetree::isWithin(leadsTo, m_installation)) {
+            // Told as a person writes it, used as the system gives it.
+            const fs::path shown = pathFromUtf8(filetree::shownPath(leadsTo));
             const Folder folder = Folder::open(leadsTo.parent_path(), error);
             const std::string name = pathToUtf8(leadsTo.filename());
             Identity identity;
@@ -404,13 +406,13 @@ private:
                 identity = folder.identity(error);
             }
             if (!folder.isOpen() || error) {
-                reportFailure(from, leadsTo, error);
+                reportFailure(from, shown, error);
             } else if (isPackageFile(folder, identity, name)) {
-                reportPackageFile(from, leadsTo);
+                reportPackageFile(from, shown);
             } else if (!replaceFile(source, fromName, folder, name, &name, error)) {
-                reportFailure(from, leadsTo, error);
+                reportFailure(from, shown, error);
             } else if (m_plan != nullptr) {
-                planned(CopyPlanItem::Action::Replace, from, leadsTo);
+                planned(CopyPlanItem::Action::Replace, from, shown);
             }
             return;
         }
@@ -422,7 +424,7 @@ private:
             planned(CopyPlanItem::Action::Replace, from, to);
         }
         notice("安装目录中的链接指向安装目录以外，已换成新文件，链接所指的文件未改动: " +
-               pathToUtf8(to) + " -> " + (error ? std::string("?") : pathToUtf8(leadsTo)));
+               pathToUtf8(to) + " -> " + (error ? std::string("?") : filetree::shownPath(leadsTo)));
     }
 
     // True when the installed file `name` of `folder` is one of the running package's own.

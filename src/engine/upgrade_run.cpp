@@ -69,7 +69,7 @@ std::vector<std::string> runLockKeys(const RunSettings& settings, std::string_vi
         std::error_code error;
         const std::filesystem::path folder = pathFromUtf8(settings.installFolder);
         const std::filesystem::path real = filetree::realPath(folder, error);
-        keys.push_back("folder\n" + pathToUtf8(error ? folder.lexically_normal() : real));
+        keys.push_back("folder\n" + pathToUtf8(error ? filetree::normalPath(folder) : real));
     }
     return keys;
 }

@@ -2,8 +2,11 @@
 // a folder's identity from its volume and file index, and an answer typed in the ANSI
 // code page (GBK) reaching the program through a pipe.
 
+#include "connections.h"
+#include "package_check.h"
 #include "program_process.h"
 #include "run_fixture.h"
+#include "upgrade_run.h"
 
 #include <chrono>
 #include <gtest/gtest.h>
@@ -66,8 +69,7 @@ TEST_F(CopyTest, InstallationFolderInsideTheProgramFilesIsNotCopiedIntoItself) {
     EXPECT_EQ(readFile(install / "sub" / "b.dll"), "new b");
     EXPECT_EQ(readFile(install / "old.dll"), "old");
     EXPECT_FALSE(fs::exists(install / "sub" / "install"));
-    EXPECT_NE(folder.log().find("不能把安装目录复制到它自己里面"),
-              std::string::npos)
+    EXPECT_NE(folder.log().find("不能把安装目录复制到它自己里面"), std::string::npos)
         << folder.log();
 }
 
@@ -82,6 +84,34 @@ TEST_F(RunTest, AnswerInTheAnsiCodePageIsReadFromAPipe) {
     EXPECT_EQ(result.status, 0) << result.err;
     EXPECT_EQ(result.out, "系统提示: 是否已经退出人力资源管理软件？ [Y/N] 是\n");
     EXPECT_EQ(readFile(folder.install() / "a.dll"), "new");
+}
+
+// The system's form of a path ("\\?\C:\...") where part of it does not exist yet: still
+// inside its folder, still the same lock key, and told as a person writes it.
+TEST_F(RunTest, PathsNotThereYetKeepTheirPlaceAndAreShownAsWritten) {
+    folder.writeScript("a.sql", "insert into t values (1)\r\n");
+    writeFile(dir / "outside.sql", "insert into t values (9)\r\n");
+    PathResolver paths;
+    PackageCheck check(folder.package(), paths);
+    // A missing line-mode script is missing, not outside; a server-side one is the
+    // server's to find.
+    EXPECT_EQ(check.checkUpdateList("missing.sql:IsAccess", "hrdb", SqlDialect::SqlServer)
+                  .rfind("找不到脚本文件", 0),
+              0u);
+    EXPECT_EQ(check.checkUpdateList("missing.sql:IsSqlserver", "hrdb", SqlDialect::SqlServer), "");
+    const std::string outside =
+        check.checkUpdateList("..\\..\\outside.sql:IsAccess", "hrdb", SqlDialect::SqlServer);
+    EXPECT_NE(outside.find("以外"), std::string::npos) << outside;
+    EXPECT_EQ(outside.find("\\\\?\\"), std::string::npos) << outside;
+
+    // One installation folder, one key, before and after the run makes it.
+    RunSettings settings;
+    settings.server = "(local)";
+    settings.database = "hrdb";
+    settings.installFolder = pathToUtf8(dir / "new" / "install");
+    const std::vector<std::string> before = runLockKeys(settings, defaultOdbcTemplate());
+    fs::create_directories(dir / "new" / "install");
+    EXPECT_EQ(runLockKeys(settings, defaultOdbcTemplate()), before);
 }
 
 } // namespace
