@@ -344,6 +344,10 @@ PackageInspection inspectPackage(const fs::path& package,
                     findings.warning("encoding-margin", entry.path, 0, 0,
                                      "脚本文件" + marginAdvice(survey.decision, survey.encoding));
                 }
+                if (survey.otherEncodingLines > 0) {
+                    findings.warning("mixed-encoding", entry.path, survey.firstOtherEncodingLine,
+                                     survey.otherEncodingLines, otherEncodingLinesText(survey));
+                }
                 try {
                     readLines(entry, findings);
                 } catch (const std::system_error& readError) {

@@ -4,6 +4,7 @@
 #include "script_file.h"
 
 #include "file_chunks.h"
+#include "text.h"
 
 #include <algorithm>
 #include <cstring>
@@ -272,6 +273,79 @@ bool countWideLines(std::string_view bytes, bool bigEndian, LineCountState& stat
 
 } // namespace
 
+// Weighs each line with characters outside ASCII on its own, as the whole file is weighed,
+// so that lines written in the other encoding can be told when the file is decided. Lines
+// split at LF as the line runner splits them; it is fed the bytes before Ctrl-Z.
+class LineReadings {
+public:
+    void feed(std::string_view bytes) {
+        for (std::size_t at = 0; at < bytes.size();) {
+            const std::size_t end = bytes.find('\n', at);
+            if (end == std::string_view::npos) {
+                m_carry.append(bytes.substr(at));
+                return;
+            }
+            // A line within the piece is weighed where it lies.
+            if (m_carry.empty()) {
+                endLine(bytes.substr(at, end - at));
+            } else {
+                m_carry.append(bytes.substr(at, end - at));
+                endLine(m_carry);
+            }
+            at = end + 1;
+        }
+    }
+    void finish() {
+        if (!m_carry.empty()) {
+            endLine(m_carry);
+        }
+    }
+    // The lines that read as more plausible text in the encoding other than `chosen`.
+    void tell(TextEncoding chosen, ScriptSurvey& survey) const {
+        const Lines& other = chosen == TextEncoding::Gbk ? m_utf8 : m_gbk;
+        survey.otherEncodingLines = other.count;
+        survey.firstOtherEncodingLine = other.first;
+    }
+
+private:
+    struct Lines {
+        std::int64_t count = 0;
+        std::int64_t first = 0;
+        void add(std::int64_t line) { first = count++ == 0 ? line : first; }
+    };
+
+    void endLine(std::string_view line) {
+        if (hasNonAscii(line)) {
+            EncodingDetector detector;
+            detector.feed(line);
+            const TextEncoding encoding = detector.finish();
+            const EncodingDetector::Decision decision = detector.decision();
+            // Only a line both readings take: one that is not text in the file's encoding
+            // is told as such when it runs.
+            if (decision.weighed() && decision.gbkCost != decision.utf8Cost) {
+                (encoding == TextEncoding::Gbk ? m_gbk : m_utf8).add(m_line);
+            }
+        }
+        m_carry.clear();
+        ++m_line;
+    }
+
+    std::string m_carry;
+    std::int64_t m_line = 1;
+    Lines m_gbk;
+    Lines m_utf8;
+};
+
+std::string otherEncodingLinesText(const ScriptSurvey& survey) {
+    const char* chosen = encodingName(survey.encoding);
+    const char* other =
+        encodingName(survey.encoding == TextEncoding::Gbk ? TextEncoding::Utf8 : TextEncoding::Gbk);
+    return "脚本文件中有 " + std::to_string(survey.otherEncodingLines) + " 行按 " + chosen +
+           " 读是生僻字符，按 " + other + " 读是常用文字，可能是用 " + other + " 写的（第 " +
+           std::to_string(survey.firstOtherEncodingLine) + " 行起）；这些行仍按 " + chosen +
+           " 执行";
+}
+
 ScriptSurvey surveyScript(const fs::path& file, SqlDialect dialect) {
     std::ifstream in;
     openForReading(in, file);
@@ -285,6 +359,7 @@ ScriptSurvey surveyScript(const fs::path& file, SqlDialect dialect) {
     bool beforeCtrlZ = true; // the encoding looks only at bytes before Ctrl-Z
     LineCountState state;
     std::optional<TransactionStatementScan> scan;
+    LineReadings lines;
 
     for (;;) {
         const std::size_t size = readChunk(in, file, buffer.data(), buffer.size());
@@ -314,6 +389,7 @@ ScriptSurvey surveyScript(const fs::path& file, SqlDialect dialect) {
         if (beforeCtrlZ && !mark) {
             const std::size_t upTo = std::min(chunk.size(), chunk.find(kCtrlZ));
             detector.feed(chunk.substr(0, upTo));
+            lines.feed(chunk.substr(0, upTo));
             beforeCtrlZ = upTo == chunk.size();
         }
         if (!textEnded) {
@@ -327,6 +403,8 @@ ScriptSurvey surveyScript(const fs::path& file, SqlDialect dialect) {
     survey.marked = mark.has_value();
     if (!mark) {
         survey.decision = detector.decision();
+        lines.finish();
+        lines.tell(survey.encoding, survey);
     }
     if (scan) {
         survey.transactionStatement = scan->finish(survey.encoding);

@@ -80,7 +80,15 @@ struct ScriptSurvey {
     std::optional<TransactionStatement> transactionStatement;
     // How clearly the encoding was decided, for a file without a byte-order mark.
     EncodingDetector::Decision decision;
+    // A file without a mark written partly in each encoding: the lines that read as rarer
+    // characters in its encoding than in the other, their number and the first of them.
+    std::int64_t otherEncodingLines = 0;
+    std::int64_t firstOtherEncodingLine = 0;
 };
+// What a survey found of lines written in the other encoding, for the log and the check:
+// how many, which first, and how they are run.
+std::string otherEncodingLinesText(const ScriptSurvey& survey);
+
 // Streams the file once, looking for transaction control as `dialect` reads it. Raises
 // std::system_error when it cannot be opened or read.
 ScriptSurvey surveyScript(const std::filesystem::path& file,

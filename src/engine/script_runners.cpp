@@ -44,6 +44,11 @@ void ScriptRunners::runLineMode(const UpdateEntryPlan& entry) {
         m_log.write(std::string("按 ") + encodingName(survey.encoding) +
                     " 编码读取脚本文件: " + pathToUtf8(path));
     }
+    if (survey.otherEncodingLines > 0) {
+        // Run as read all the same: the author learns which lines may not say what was meant.
+        const auto reading = m_log.step(LogRecordKind::Encoding);
+        m_log.write(otherEncodingLinesText(survey) + ": " + pathToUtf8(path));
+    }
 
     std::unique_ptr<Progress> progress = m_person.openProgress();
     progress->setMaximum(survey.lineCount);

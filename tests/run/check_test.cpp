@@ -58,6 +58,13 @@ const Mistake kMistakes[] = {
      1, "entry-refused", 0, 0},
     {"LineNotText", [](auto& f) { script(f, "insert into t values (1)\r\nselect '\x81'\r\n"); }, 3,
      "line-not-text", 2, 1},
+    // GBK 张三, then UTF-8 李四: the file is GBK, its third line reads as rare GBK characters.
+    {"MixedEncoding",
+     [](auto& f) {
+         script(f, "insert into t values (1)\r\nselect '\xD5\xC5\xC8\xFD'\r\n"
+                   "select '\xE6\x9D\x8E\xE5\x9B\x9B'\r\n");
+     },
+     3, "mixed-encoding", 3, 0},
     {"ZeroByte", [](auto& f) { script(f, "insert into t values (1)\r\nselect 1\0\r\n"s); }, 3,
      "line-zero-byte", 2, 1},
     {"BatchSeparator",
@@ -167,6 +174,12 @@ TEST_P(CheckBesideRunTest, TheRunDoesWhatTheCheckForetold) {
     } else {
         EXPECT_EQ(ran.status, 0) << ran.out << ran.err;
         EXPECT_EQ(failedStatements(ran.err), mistake.logged) << ran.err;
+    }
+    if (std::string(mistake.code) == "mixed-encoding") {
+        // The run tells it in its log, and runs the lines all the same.
+        EXPECT_NE(folder.log().find("可能是用 UTF-8 写的（第 3 行起）"), std::string::npos)
+            << folder.log();
+        EXPECT_EQ(database->column("select id from t"), std::vector<std::string>{"1"});
     }
 }
 
