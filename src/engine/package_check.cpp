@@ -35,9 +35,30 @@ std::string PackageCheck::checkInstallFolder(const std::string& installFolder) {
     return std::string();
 }
 
+UpdateEntryPlan CheckedList::at(std::size_t index) const {
+    const Step step = m_steps[index];
+    return UpdateEntryPlan{std::string(step.lineMode ? kLineMode : kServerSideMode),
+                           m_paths[step.file],
+                           step.lineMode ? m_surveys[step.file] : ScriptSurvey()};
+}
+
+void CheckedList::add(UpdateEntryPlan entry) {
+    const bool lineMode = entry.kind == kLineMode;
+    const auto [known, added] =
+        m_files.try_emplace(entry.path.native(), static_cast<std::uint32_t>(m_paths.size()));
+    if (added) {
+        m_paths.push_back(std::move(entry.path));
+        m_surveys.emplace_back();
+    }
+    if (lineMode) {
+        m_surveys[known->second] = std::move(entry.survey);
+    }
+    m_steps.push_back({known->second, lineMode});
+}
+
 std::string PackageCheck::checkUpdateList(std::string_view list, std::string_view database,
                                           SqlDialect dialect) {
-    std::vector<UpdateEntryPlan> plan;
+    CheckedList plan;
     std::string reason;
     if (planUpdateList(list, database, dialect, plan, reason)) {
         m_plan = std::move(plan);
@@ -45,21 +66,22 @@ std::string PackageCheck::checkUpdateList(std::string_view list, std::string_vie
     return reason;
 }
 
-const std::vector<UpdateEntryPlan>& PackageCheck::plan() const {
-    static const std::vector<UpdateEntryPlan> none;
+const CheckedList& PackageCheck::plan() const {
+    static const CheckedList none;
     return m_plan ? *m_plan : none;
 }
 
-std::vector<UpdateEntryPlan> PackageCheck::takePlan() {
-    std::vector<UpdateEntryPlan> plan = std::move(m_plan).value_or(std::vector<UpdateEntryPlan>());
+CheckedList PackageCheck::takePlan() {
+    CheckedList plan = std::move(m_plan).value_or(CheckedList());
     m_plan.reset();
     return plan;
 }
 
 bool PackageCheck::planUpdateList(std::string_view list, std::string_view database,
-                                  SqlDialect dialect, std::vector<UpdateEntryPlan>& plan,
-                                  std::string& reason) {
-    plan.clear();
+                                  SqlDialect dialect, CheckedList& plan, std::string& reason) {
+    plan = CheckedList();
+    m_surveys.clear();
+    m_places.clear();
     // Links may lead anywhere inside the package, never out of it: what a script's name
     // really reaches is held against the package folder as the system resolves it.
     std::error_code packageError;
@@ -73,8 +95,10 @@ bool PackageCheck::planUpdateList(std::string_view list, std::string_view databa
         if (!planUpdateItem(item, database, dialect, package, packageError, step, reason)) {
             return false;
         }
-        plan.push_back(std::move(step));
+        plan.add(std::move(step));
     }
+    m_surveys.clear();
+    m_places.clear();
     return true;
 }
 
@@ -82,6 +106,8 @@ std::vector<PackageCheck::ItemCheck>
 PackageCheck::checkEachEntry(std::string_view list, std::string_view database, SqlDialect dialect) {
     std::error_code packageError;
     const fs::path package = filetree::realPath(m_programFolder, packageError);
+    m_surveys.clear();
+    m_places.clear();
     std::vector<ItemCheck> checks;
     for (std::string& item : splitUpdateList(list)) {
         ItemCheck check{std::move(item), {}, {}};
@@ -91,13 +117,15 @@ PackageCheck::checkEachEntry(std::string_view list, std::string_view database, S
         }
         checks.push_back(std::move(check));
     }
+    m_surveys.clear();
+    m_places.clear();
     m_plan.reset();
     if (std::none_of(checks.begin(), checks.end(),
                      [](const ItemCheck& check) { return !check.reason.empty(); })) {
         m_plan.emplace();
         for (const ItemCheck& check : checks) {
             if (!check.item.empty()) {
-                m_plan->push_back(check.entry);
+                m_plan->add(check.entry);
             }
         }
     }
@@ -114,13 +142,22 @@ bool PackageCheck::planUpdateItem(const std::string& item, std::string_view data
         reason = "未知的脚本类型 \"" + entry.kind + "\"（应为 IsAccess 或 IsSqlserver）: " + item;
         return false;
     }
-    step = UpdateEntryPlan{
-        entry.kind,
-        m_paths.resolve(m_programFolder, std::string(kScriptFolder) + "\\" + entry.file),
-        {}};
+    // Where a name leads is looked up once, however often the list names it.
+    auto place = m_places.find(entry.file);
+    if (place == m_places.end()) {
+        ScriptPlace found;
+        found.path =
+            m_paths.resolve(m_programFolder, std::string(kScriptFolder) + "\\" + entry.file);
+        found.error = packageError;
+        if (!found.error) {
+            found.real = filetree::realPath(found.path, found.error);
+        }
+        place = m_places.emplace(entry.file, std::move(found)).first;
+    }
+    step = UpdateEntryPlan{entry.kind, place->second.path, {}};
     const std::string shown = pathToUtf8(step.path);
-    std::error_code realError = packageError;
-    const fs::path real = realError ? fs::path() : filetree::realPath(step.path, realError);
+    const std::error_code realError = place->second.error;
+    const fs::path& real = place->second.real;
     if (realError) {
         reason = "无法确定脚本文件的位置 " + shown + ": " + realError.message();
         return false;
@@ -140,22 +177,27 @@ bool PackageCheck::planUpdateItem(const std::string& item, std::string_view data
         }
         return true;
     }
-    std::error_code error;
-    const fs::file_status status = fs::status(step.path, error);
-    if (status.type() == fs::file_type::not_found) {
-        reason = "找不到脚本文件: " + shown;
-        return false;
-    }
-    if (status.type() != fs::file_type::regular) {
-        reason = "脚本文件不是普通文件: " + shown;
-        return false;
-    }
-    // Read now, once: the line count and the encoding serve the walk.
-    try {
-        step.survey = surveyScript(step.path, dialect);
-    } catch (const std::system_error& readError) {
-        reason = "无法读取脚本文件 " + shown + ": " + readError.code().message();
-        return false;
+    if (const auto known = m_surveys.find(step.path.native()); known != m_surveys.end()) {
+        step.survey = known->second; // listed before: read once
+    } else {
+        std::error_code error;
+        const fs::file_status status = fs::status(step.path, error);
+        if (status.type() == fs::file_type::not_found) {
+            reason = "找不到脚本文件: " + shown;
+            return false;
+        }
+        if (status.type() != fs::file_type::regular) {
+            reason = "脚本文件不是普通文件: " + shown;
+            return false;
+        }
+        // Read now, once: the line count and the encoding serve the walk.
+        try {
+            step.survey = surveyScript(step.path, dialect);
+        } catch (const std::system_error& readError) {
+            reason = "无法读取脚本文件 " + shown + ": " + readError.code().message();
+            return false;
+        }
+        m_surveys.emplace(step.path.native(), step.survey);
     }
     // The run's transaction is the program's: a script that ends or begins one itself
     // would leave part of the run committed whatever the outcome.

@@ -14,6 +14,7 @@
 #include <string>
 #include <string_view>
 #include <system_error>
+#include <unordered_map>
 #include <vector>
 
 namespace pupdate {
@@ -23,6 +24,29 @@ struct UpdateEntryPlan {
     std::string kind;           // "IsAccess" or "IsSqlserver"
     std::filesystem::path path; // the script file
     ScriptSurvey survey;        // line mode: what the check learned of the file
+};
+
+// The checked update list, in the order the walk runs it, held so that a list of millions
+// of entries costs a few bytes an entry: each script once, with what the check learned of
+// it, and each entry as its script's number and its kind.
+class CheckedList {
+public:
+    std::size_t size() const { return m_steps.size(); }
+    // The entry at `index` as the walk runs it.
+    UpdateEntryPlan at(std::size_t index) const;
+    // Every script the list names, once, in the order first named.
+    const std::vector<std::filesystem::path>& files() const { return m_paths; }
+    void add(UpdateEntryPlan entry);
+
+private:
+    struct Step {
+        std::uint32_t file = 0;
+        bool lineMode = false;
+    };
+    std::vector<Step> m_steps;
+    std::vector<std::filesystem::path> m_paths;
+    std::vector<ScriptSurvey> m_surveys; // by script; empty for a server-side one
+    std::unordered_map<std::filesystem::path::string_type, std::uint32_t> m_files;
 };
 
 class PackageCheck {
@@ -56,15 +80,15 @@ public:
     // True while a checked list is kept.
     bool hasPlan() const { return m_plan.has_value(); }
     // The checked list, empty when none is kept.
-    const std::vector<UpdateEntryPlan>& plan() const;
+    const CheckedList& plan() const;
     // Hands the checked list to the walk; none is kept afterwards.
-    std::vector<UpdateEntryPlan> takePlan();
+    CheckedList takePlan();
 
 private:
     // Every entry of the list as it will run; false with the reason at the first entry
     // that cannot.
     bool planUpdateList(std::string_view list, std::string_view database, SqlDialect dialect,
-                        std::vector<UpdateEntryPlan>& plan, std::string& reason);
+                        CheckedList& plan, std::string& reason);
     // One non-empty item of it; `package` is the package folder with its links resolved.
     bool planUpdateItem(const std::string& item, std::string_view database, SqlDialect dialect,
                         const std::filesystem::path& package, std::error_code packageError,
@@ -72,7 +96,17 @@ private:
 
     std::filesystem::path m_programFolder;
     PathResolver& m_paths;
-    std::optional<std::vector<UpdateEntryPlan>> m_plan;
+    std::optional<CheckedList> m_plan;
+    // What one check learned of each line-mode script, so that a script listed many
+    // times is read once.
+    std::unordered_map<std::filesystem::path::string_type, ScriptSurvey> m_surveys;
+    // Where each name of the list leads, for the same reason.
+    struct ScriptPlace {
+        std::filesystem::path path; // as the run resolves it
+        std::filesystem::path real; // with every link resolved
+        std::error_code error;      // why the real path could not be had
+    };
+    std::unordered_map<std::string, ScriptPlace> m_places;
 };
 
 } // namespace pupdate

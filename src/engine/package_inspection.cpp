@@ -21,6 +21,7 @@
 #include "utf8_path.h"
 
 #include <algorithm>
+#include <map>
 #include <system_error>
 #include <unordered_set>
 
@@ -287,6 +288,7 @@ PackageInspection inspectPackage(const fs::path& package,
         std::size_t position = 0;
         bool transactionOpen = true; // until the first server-side entry commits it
         std::unordered_set<std::string> named;
+        std::map<std::pair<fs::path::string_type, bool>, std::int64_t> linesRead;
         for (PackageCheck::ItemCheck& item :
              check.checkEachEntry(result.list, result.database, dialect)) {
             ++position;
@@ -340,16 +342,27 @@ PackageInspection inspectPackage(const fs::path& package,
                 entry.marked = survey.marked;
                 entry.decision = survey.decision;
                 entry.inTransaction = transactionOpen;
-                if (survey.decision.weighed() && survey.decision.margin() < kSmallEncodingMargin) {
+                // A script listed again is read once; what it holds is told once.
+                const std::pair<fs::path::string_type, bool> key{entry.path.native(),
+                                                                 entry.inTransaction};
+                const auto known = linesRead.find(key);
+                const bool again = known != linesRead.end();
+                if (!again && survey.decision.weighed() &&
+                    survey.decision.margin() < kSmallEncodingMargin) {
                     findings.warning("encoding-margin", entry.path, 0, 0,
                                      "脚本文件" + marginAdvice(survey.decision, survey.encoding));
                 }
-                if (survey.otherEncodingLines > 0) {
+                if (!again && survey.otherEncodingLines > 0) {
                     findings.warning("mixed-encoding", entry.path, survey.firstOtherEncodingLine,
                                      survey.otherEncodingLines, otherEncodingLinesText(survey));
                 }
                 try {
-                    readLines(entry, findings);
+                    if (again) {
+                        entry.lines = known->second;
+                    } else {
+                        readLines(entry, findings);
+                        linesRead.emplace(key, entry.lines);
+                    }
                 } catch (const std::system_error& readError) {
                     // The walk would fail on it the same way.
                     entry.refused = true;

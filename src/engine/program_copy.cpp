@@ -694,8 +694,7 @@ void ProgramCopy::copyOrPlan(const fs::path& sourcePath, const std::string& inst
 }
 
 void keepRunningPackage(ProgramCopy& copy, PathResolver& paths, const fs::path& programFolder,
-                        const std::vector<fs::path>& programs,
-                        const std::vector<UpdateEntryPlan>& checkedList) {
+                        const std::vector<fs::path>& programs, const CheckedList& checkedList) {
     if (fs::path scripts; paths.findFolder(programFolder, kScriptFolder, scripts)) {
         copy.keepFolder(scripts);
     }
@@ -705,8 +704,8 @@ void keepRunningPackage(ProgramCopy& copy, PathResolver& paths, const fs::path& 
     for (const fs::path& program : programs) {
         copy.keepFile(program);
     }
-    for (const UpdateEntryPlan& entry : checkedList) {
-        copy.keepFile(entry.path);
+    for (const fs::path& script : checkedList.files()) {
+        copy.keepFile(script);
     }
 }
 

@@ -50,6 +50,6 @@ private:
 void keepRunningPackage(ProgramCopy& copy, PathResolver& paths,
                         const std::filesystem::path& programFolder,
                         const std::vector<std::filesystem::path>& programs,
-                        const std::vector<UpdateEntryPlan>& checkedList);
+                        const CheckedList& checkedList);
 
 } // namespace pupdate

@@ -20,13 +20,16 @@ void ScriptWalk::begin() {
     m_connection.beginTrans();
     m_proof.begin(m_connection);
     m_scripts.clear();
+    m_named.clear();
 }
 
 void ScriptWalk::enter(const UpdateEntryPlan& entry) {
     if (interruptionRequested()) {
         throwInterrupted("在执行脚本 " + pathToUtf8(entry.path) + " 之前");
     }
-    if (entry.kind == kLineMode && m_connection.inTransaction()) {
+    // Each script once, however often the list names it.
+    if (entry.kind == kLineMode && m_connection.inTransaction() &&
+        m_named.insert(entry.path.native()).second) {
         m_scripts.push_back(entry.path);
     }
 }
@@ -46,6 +49,7 @@ void ScriptWalk::commit(Progress& progress, const std::string& where) {
     m_proof.release(m_connection);
     m_connection.commitTrans();
     m_scripts.clear();
+    m_named.clear();
     progress.setText(text::kCommitted);
     progress.repaint();
 }

@@ -14,6 +14,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 namespace pupdate {
@@ -63,6 +64,7 @@ private:
     Person& m_person;
     TransactionProof m_proof;
     std::vector<std::filesystem::path> m_scripts; // line-mode scripts run in the transaction
+    std::unordered_set<std::filesystem::path::string_type> m_named; // the same, to look up
 };
 
 } // namespace pupdate

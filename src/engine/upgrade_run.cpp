@@ -221,8 +221,10 @@ bool UpgradeRun::CheckUpdatePackage(bool copies, bool appliesScripts) {
 }
 
 SqlDialect UpgradeRun::serverDialect() {
-    // Scripts are read in the language of the server the run speaks to.
-    return dialectOfServer(m_connections.ADOCONN().dbmsName());
+    // Scripts are read in the language of the server the run speaks to; before it has
+    // connected, in SQL Server's, which the users run.
+    odbc::Connection& connection = m_connections.ADOCONN();
+    return connection.isOpen() ? dialectOfServer(connection.dbmsName()) : SqlDialect::SqlServer;
 }
 
 void UpgradeRun::CopyProgramFiles() {
@@ -261,12 +263,13 @@ bool UpgradeRun::ApplyUpdateList() {
             return false;
         }
     }
-    const std::vector<UpdateEntryPlan> plan = m_check.takePlan();
+    const CheckedList plan = m_check.takePlan();
 
     std::unique_ptr<Progress> commitProgress;
     try {
         m_walk.begin();
-        for (const UpdateEntryPlan& entry : plan) {
+        for (std::size_t index = 0; index < plan.size(); ++index) {
+            const UpdateEntryPlan entry = plan.at(index);
             m_walk.enter(entry);
             RunUpdateEntry(entry);
         }
