@@ -102,34 +102,31 @@ bool PackageCheck::planUpdateList(std::string_view list, std::string_view databa
     return true;
 }
 
-std::vector<PackageCheck::ItemCheck>
-PackageCheck::checkEachEntry(std::string_view list, std::string_view database, SqlDialect dialect) {
+void PackageCheck::checkEachEntry(std::string_view list, std::string_view database,
+                                  SqlDialect dialect,
+                                  const std::function<void(ItemCheck&&)>& look) {
     std::error_code packageError;
     const fs::path package = filetree::realPath(m_programFolder, packageError);
     m_surveys.clear();
     m_places.clear();
-    std::vector<ItemCheck> checks;
+    // Kept as the plan while no item is refused.
+    std::optional<CheckedList> plan(std::in_place);
     for (std::string& item : splitUpdateList(list)) {
         ItemCheck check{std::move(item), {}, {}};
         if (!check.item.empty()) {
             planUpdateItem(check.item, database, dialect, package, packageError, check.entry,
                            check.reason);
+            if (!check.reason.empty()) {
+                plan.reset();
+            } else if (plan) {
+                plan->add(check.entry);
+            }
         }
-        checks.push_back(std::move(check));
+        look(std::move(check));
     }
     m_surveys.clear();
     m_places.clear();
-    m_plan.reset();
-    if (std::none_of(checks.begin(), checks.end(),
-                     [](const ItemCheck& check) { return !check.reason.empty(); })) {
-        m_plan.emplace();
-        for (const ItemCheck& check : checks) {
-            if (!check.item.empty()) {
-                m_plan->add(check.entry);
-            }
-        }
-    }
-    return checks;
+    m_plan = std::move(plan);
 }
 
 bool PackageCheck::planUpdateItem(const std::string& item, std::string_view database,

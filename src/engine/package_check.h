@@ -10,6 +10,7 @@
 #include "script_file.h"
 
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -74,8 +75,10 @@ public:
     };
     // The same check for a look at the package that opens no database: every item, going
     // on past a refused one. When no item is refused the entries are kept as the plan.
-    std::vector<ItemCheck> checkEachEntry(std::string_view list, std::string_view database,
-                                          SqlDialect dialect);
+    // Each item is handed to `look` as it is checked, so that a list of millions of
+    // entries is never held twice.
+    void checkEachEntry(std::string_view list, std::string_view database, SqlDialect dialect,
+                        const std::function<void(ItemCheck&&)>& look);
 
     // True while a checked list is kept.
     bool hasPlan() const { return m_plan.has_value(); }

@@ -288,91 +288,98 @@ PackageInspection inspectPackage(const fs::path& package,
         std::size_t position = 0;
         bool transactionOpen = true; // until the first server-side entry commits it
         std::unordered_set<std::string> named;
+        std::unordered_set<std::string> itemsSeen;
         std::map<std::pair<fs::path::string_type, bool>, std::int64_t> linesRead;
-        for (PackageCheck::ItemCheck& item :
-             check.checkEachEntry(result.list, result.database, dialect)) {
-            ++position;
-            if (item.item.empty()) {
-                continue; // names nothing; the run passes over it
-            }
-            InspectedEntry entry;
-            entry.position = position;
-            const UpdateEntry parts = splitEntry(item.item);
-            entry.item = std::move(item.item);
-            entry.file = parts.file;
-            entry.kind = parts.kind;
-            entry.path = item.entry.path;
-            entry.refused = !item.reason.empty();
-            // A line-mode entry that passed is a regular file the check has read.
-            std::error_code error;
-            entry.exists = (!entry.refused && entry.kind == kLineMode) ||
-                           (!entry.path.empty() && fs::exists(entry.path, error));
-            if (!entry.path.empty()) {
-                named.insert(folded(entry.path));
-            }
-            if (entry.refused) {
-                const auto& control = item.entry.survey.transactionStatement;
-                // An entry refused before its name was resolved is told at the list.
-                findings.error(control ? "transaction-statement" : "entry-refused",
-                               entry.path.empty() ? result.settingsFile : entry.path,
-                               control ? control->line : 0, item.reason);
-                result.entries.push_back(std::move(entry));
-                continue;
-            }
-            if (entry.exists && matchedInOtherCase(entry.file, entry.path)) {
-                entry.otherCase = true;
-                findings.warning("other-case", entry.path, 0, 0,
-                                 "升级列表中的名字 " + entry.file +
-                                     " 与磁盘上的文件只在字母大小写上不同；在 Windows 和本程序中"
-                                     "都能找到，但建议写成磁盘上的拼写");
-            }
-            if (entry.kind == kServerSideMode) {
-                entry.osqlCommand = buildOsqlCommand(result.database, pathToUtf8(entry.path));
-                transactionOpen = false;
-                if (!entry.exists) {
-                    findings.warning("server-file-missing", entry.path, 0, 0,
-                                     "升级包中没有这个按 IsSqlserver 方式执行的脚本文件；它必须在"
-                                     "数据库服务器上以同一路径存在，否则 osql 找不到文件，而升级"
-                                     "不会察觉");
+        check.checkEachEntry(
+            result.list, result.database, dialect, [&](PackageCheck::ItemCheck&& item) {
+                ++position;
+                if (item.item.empty()) {
+                    return; // names nothing; the run passes over it
                 }
-            } else {
-                const ScriptSurvey& survey = item.entry.survey;
-                entry.surveyed = true;
-                entry.encoding = survey.encoding;
-                entry.marked = survey.marked;
-                entry.decision = survey.decision;
-                entry.inTransaction = transactionOpen;
-                // A script listed again is read once; what it holds is told once.
-                const std::pair<fs::path::string_type, bool> key{entry.path.native(),
-                                                                 entry.inTransaction};
-                const auto known = linesRead.find(key);
-                const bool again = known != linesRead.end();
-                if (!again && survey.decision.weighed() &&
-                    survey.decision.margin() < kSmallEncodingMargin) {
-                    findings.warning("encoding-margin", entry.path, 0, 0,
-                                     "脚本文件" + marginAdvice(survey.decision, survey.encoding));
+                InspectedEntry entry;
+                entry.position = position;
+                const UpdateEntry parts = splitEntry(item.item);
+                entry.item = std::move(item.item);
+                entry.file = parts.file;
+                entry.kind = parts.kind;
+                entry.path = std::move(item.entry.path);
+                entry.refused = !item.reason.empty();
+                // A name listed before is looked up and told of once.
+                const bool seen = !itemsSeen.insert(entry.item).second;
+                // A line-mode entry that passed is a regular file the check has read.
+                std::error_code error;
+                entry.exists = (!entry.refused && entry.kind == kLineMode) ||
+                               (!entry.path.empty() && fs::exists(entry.path, error));
+                if (!seen && !entry.path.empty()) {
+                    named.insert(folded(entry.path));
                 }
-                if (!again && survey.otherEncodingLines > 0) {
-                    findings.warning("mixed-encoding", entry.path, survey.firstOtherEncodingLine,
-                                     survey.otherEncodingLines, otherEncodingLinesText(survey));
+                if (entry.refused) {
+                    const auto& control = item.entry.survey.transactionStatement;
+                    // An entry refused before its name was resolved is told at the list.
+                    findings.error(control ? "transaction-statement" : "entry-refused",
+                                   entry.path.empty() ? result.settingsFile : entry.path,
+                                   control ? control->line : 0, item.reason);
+                    result.entries.push_back(std::move(entry));
+                    return;
                 }
-                try {
-                    if (again) {
-                        entry.lines = known->second;
-                    } else {
-                        readLines(entry, findings);
-                        linesRead.emplace(key, entry.lines);
+                if (!seen && entry.exists && matchedInOtherCase(entry.file, entry.path)) {
+                    entry.otherCase = true;
+                    findings.warning(
+                        "other-case", entry.path, 0, 0,
+                        "升级列表中的名字 " + entry.file +
+                            " 与磁盘上的文件只在字母大小写上不同；在 Windows 和本程序中"
+                            "都能找到，但建议写成磁盘上的拼写");
+                }
+                if (entry.kind == kServerSideMode) {
+                    entry.osqlCommand = buildOsqlCommand(result.database, pathToUtf8(entry.path));
+                    transactionOpen = false;
+                    if (!seen && !entry.exists) {
+                        findings.warning(
+                            "server-file-missing", entry.path, 0, 0,
+                            "升级包中没有这个按 IsSqlserver 方式执行的脚本文件；它必须在"
+                            "数据库服务器上以同一路径存在，否则 osql 找不到文件，而升级"
+                            "不会察觉");
                     }
-                } catch (const std::system_error& readError) {
-                    // The walk would fail on it the same way.
-                    entry.refused = true;
-                    findings.error("read-failed", entry.path, 0,
-                                   "无法读取脚本文件 " + pathToUtf8(entry.path) + ": " +
-                                       readError.code().message());
+                } else {
+                    const ScriptSurvey& survey = item.entry.survey;
+                    entry.surveyed = true;
+                    entry.encoding = survey.encoding;
+                    entry.marked = survey.marked;
+                    entry.decision = survey.decision;
+                    entry.inTransaction = transactionOpen;
+                    // A script listed again is read once; what it holds is told once.
+                    const std::pair<fs::path::string_type, bool> key{entry.path.native(),
+                                                                     entry.inTransaction};
+                    const auto known = linesRead.find(key);
+                    const bool again = known != linesRead.end();
+                    if (!again && survey.decision.weighed() &&
+                        survey.decision.margin() < kSmallEncodingMargin) {
+                        findings.warning("encoding-margin", entry.path, 0, 0,
+                                         "脚本文件" +
+                                             marginAdvice(survey.decision, survey.encoding));
+                    }
+                    if (!again && survey.otherEncodingLines > 0) {
+                        findings.warning("mixed-encoding", entry.path,
+                                         survey.firstOtherEncodingLine, survey.otherEncodingLines,
+                                         otherEncodingLinesText(survey));
+                    }
+                    try {
+                        if (again) {
+                            entry.lines = known->second;
+                        } else {
+                            readLines(entry, findings);
+                            linesRead.emplace(key, entry.lines);
+                        }
+                    } catch (const std::system_error& readError) {
+                        // The walk would fail on it the same way.
+                        entry.refused = true;
+                        findings.error("read-failed", entry.path, 0,
+                                       "无法读取脚本文件 " + pathToUtf8(entry.path) + ": " +
+                                           readError.code().message());
+                    }
                 }
-            }
-            result.entries.push_back(std::move(entry));
-        }
+                result.entries.push_back(std::move(entry));
+            });
         for (const fs::path& file : scriptFiles) {
             if (named.count(folded(file)) == 0) {
                 findings.warning("unnamed-script", file, 0, 0,
