@@ -21,6 +21,8 @@ machine slows them alike. Nothing here is a test: no figure fails the run.
               script of its own: the time per entry must not grow with the list
   check       P_Update_check on the 8,000-entry package, against the run's own check
               of it alone (check_bench: Update.ini and CheckUpdatePackage)
+  long        the same two on an update list of 2,000,000 entries naming one script:
+              time and peak memory an entry
 """
 
 import argparse
@@ -579,6 +581,46 @@ def check(args, work, results):
     })
 
 
+def long_list(args, work, results):
+    """An update list of 2,000,000 entries naming one one-line script: what the list
+    costs an entry in the run's own check and in P_Update_check, in time and memory."""
+    count = 2_000_000
+    folder = os.path.join(work, "pkg_long")
+    make_package(folder, args.program)
+    os.makedirs(os.path.join(folder, "UpdateSql"))
+    with open(os.path.join(folder, "UpdateSql", "a.sql"), "wb") as f:
+        f.write(b"insert into bench_t (id, name, amount) values (1, 'a', 1)\r\n")
+    with open(os.path.join(folder, "Update.ini"), "wb") as f:
+        f.write(f"[Updatefile]\r\n{ORDER_KEY}={','.join(['a.sql:IsAccess'] * count)}\r\n"
+                .encode("gbk"))
+    out = os.path.join(work, "long_list.log")
+    programs = {
+        "run": [args.check_bench, folder],
+        "check": [os.path.join(args.build, "P_Update_check"), folder],
+    }
+    times = {name: [] for name in programs}
+    peaks = {name: [] for name in programs}
+    for run in range(args.runs):
+        for name in (["run", "check"] if run % 2 == 0 else ["check", "run"]):
+            m = measure(programs[name], out_path=out)
+            if m.status != 0:
+                sys.exit(f"{name} ended with {m.status}: see {out}")
+            times[name].append(m.seconds)
+            peaks[name].append(m.peak_kib)
+    shutil.rmtree(folder)
+    t = {name: median(times[name]) for name in programs}
+    per_entry = {name: median(peaks[name]) * 1024 / count for name in programs}
+    results.append({
+        "what": "Update list of 2,000,000 entries naming one script: the run's own check "
+                "(check_bench) and P_Update_check, time and peak memory",
+        "measured": f"run's check {t['run']:.2f} s, {per_entry['run']:.0f} bytes an entry; "
+                    f"check {t['check']:.2f} s, {per_entry['check']:.0f} bytes an entry",
+        "ratio": f"{t['check'] / t['run']:.2f}x (check against the run's check)",
+        "goal": "run's check: tens of bytes an entry",
+        "met": per_entry["run"] < 100,
+    })
+
+
 # ------------------------------------------------------------------------ main
 
 
@@ -592,7 +634,7 @@ def main():
     parser.add_argument("--copy-bytes", type=int, default=GIB)
     parser.add_argument("--only", nargs="*",
                         default=["sqlite", "postgres", "progress", "memory", "copy",
-                                 "entries", "check"])
+                                 "entries", "check", "long"])
     args = parser.parse_args()
     global MEASURED
     MEASURED = os.path.join(args.build, "measured")
@@ -635,6 +677,9 @@ def main():
             print(f"  done: {results[-1]['what']}", file=sys.stderr)
         if "check" in args.only:
             check(args, work, results)
+            print(f"  done: {results[-1]['what']}", file=sys.stderr)
+        if "long" in args.only:
+            long_list(args, work, results)
             print(f"  done: {results[-1]['what']}", file=sys.stderr)
     finally:
         for target in targets:
