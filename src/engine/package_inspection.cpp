@@ -180,23 +180,6 @@ void readLines(InspectedEntry& entry, Findings& findings) {
     }
 }
 
-// The regular files below `folder`, their paths in the spelling on disk.
-std::vector<fs::path> filesBelow(const fs::path& folder) {
-    std::vector<fs::path> files;
-    std::error_code error;
-    for (fs::recursive_directory_iterator
-             it(folder, fs::directory_options::skip_permission_denied, error),
-         end;
-         !error && it != end; it.increment(error)) {
-        std::error_code kindError;
-        if (it->is_regular_file(kindError)) {
-            files.push_back(it->path());
-        }
-    }
-    std::sort(files.begin(), files.end());
-    return files;
-}
-
 std::string folded(const fs::path& path) {
     return foldAsciiCase(pathToUtf8(filetree::normalPath(path)));
 }

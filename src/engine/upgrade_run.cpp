@@ -22,22 +22,6 @@ namespace {
 
 // The reason an error gives, for the person: the file system's own failures in our words,
 // the system's message and the paths after them.
-// True when some file lies below `folder`.
-bool holdsFiles(const std::filesystem::path& folder) {
-    namespace fs = std::filesystem;
-    std::error_code error;
-    for (fs::recursive_directory_iterator
-             it(folder, fs::directory_options::skip_permission_denied, error),
-         end;
-         !error && it != end; it.increment(error)) {
-        std::error_code kindError;
-        if (it->is_regular_file(kindError)) {
-            return true;
-        }
-    }
-    return false;
-}
-
 std::string failureReason(const std::exception& error) {
     if (const auto* failure = dynamic_cast<const std::filesystem::filesystem_error*>(&error)) {
         std::string reason = "文件操作失败: " + failure->code().message();
@@ -115,7 +99,8 @@ bool UpgradeRun::readUpdateFiles(bool& listNotFound) {
         m_updateFiles = std::move(setting.list);
         std::filesystem::path scripts;
         if (!setting.notFound.empty() &&
-            m_paths.findFolder(m_programFolder, kScriptFolder, scripts) && holdsFiles(scripts)) {
+            m_paths.findFolder(m_programFolder, kScriptFolder, scripts) &&
+            !filesBelow(scripts, 1).empty()) {
             // The run goes on (the program files may still be copied), but a package whose
             // scripts never ran must not end looking like a complete upgrade. A package
             // without scripts only copies: a settings file without a list is no mistake.

@@ -120,4 +120,22 @@ bool findFolder(const fs::path& base, std::string_view name, fs::path& found) {
     return PathResolver().findFolder(base, name, found);
 }
 
+std::vector<std::filesystem::path> filesBelow(const std::filesystem::path& folder,
+                                              std::size_t most) {
+    namespace fs = std::filesystem;
+    std::vector<fs::path> files;
+    std::error_code error;
+    for (fs::recursive_directory_iterator
+             it(folder, fs::directory_options::skip_permission_denied, error),
+         end;
+         !error && it != end && files.size() < most; it.increment(error)) {
+        std::error_code kindError;
+        if (it->is_regular_file(kindError)) {
+            files.push_back(it->path());
+        }
+    }
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
 } // namespace pupdate

@@ -2,6 +2,7 @@
 // File names from the package are matched without regard to letter case, as on the
 // file system the packages are prepared on, and '\' separates folders.
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -44,6 +45,11 @@ private:
 
     std::unordered_map<std::filesystem::path::string_type, Listing> m_listings;
 };
+
+// The regular files below `folder` (in every sub-folder it may read), their paths in the
+// spelling on disk, in name order; at most `most` of them.
+std::vector<std::filesystem::path> filesBelow(const std::filesystem::path& folder,
+                                              std::size_t most = SIZE_MAX);
 
 // The same for a single lookup, listing what it needs afresh.
 std::filesystem::path resolveCaseInsensitive(const std::filesystem::path& base,
