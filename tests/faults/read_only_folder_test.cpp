@@ -10,7 +10,9 @@
 
 #include "fault_fixture.h"
 #include "mounts.h"
+#include "package_inspection.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -110,6 +112,40 @@ TEST_F(ReadOnlyProgramFolderTest, CopyFailureThatCannotBeLoggedStopsTheRunBefore
     EXPECT_EQ(result.out.find("升级完毕！"), std::string::npos) << result.out;
     EXPECT_TRUE(ids().empty());
     EXPECT_EQ(readFile(folder.install()), "not a folder");
+}
+
+// An installation folder this account cannot write into: the check's copy plan skips the
+// file the copy then fails to write, as root meets it on a read-only mount.
+TEST_F(ReadOnlyProgramFolderTest, CopyPlanFindsAnInstallationFolderItCannotWrite) {
+    folder.writeProgramFile("app.dll", "new");
+    writeFile(folder.install() / "app.dll", "old");
+    std::unique_ptr<Mount> locked;
+    if (::geteuid() == 0) {
+        locked = std::make_unique<Mount>(Mount::readOnly(folder.install()));
+        if (!locked->mounted()) {
+            GTEST_SKIP() << "read-only bind mount refused: " << locked->why();
+        }
+    } else {
+        fs::permissions(folder.install(), fs::perms::all, fs::perm_options::remove);
+        fs::permissions(folder.install(), fs::perms::owner_read | fs::perms::owner_exec,
+                        fs::perm_options::add);
+    }
+
+    const PackageInspection inspection =
+        inspectPackage(folder.package(), pathToUtf8(folder.install()));
+    ASSERT_TRUE(inspection.copyPlan);
+    const auto skips = std::count_if(
+        inspection.copyPlan->items.begin(), inspection.copyPlan->items.end(),
+        [](const CopyPlanItem& item) { return item.action == CopyPlanItem::Action::Skip; });
+    EXPECT_EQ(skips, 1);
+
+    const ProgramResult result = runUnattended();
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_NE(result.out.find("但有 1 处出错"), std::string::npos) << result.out << result.err;
+    EXPECT_EQ(readFile(folder.install() / "app.dll"), "old");
+    if (::geteuid() != 0) {
+        fs::permissions(folder.install(), fs::perms::owner_all, fs::perm_options::add);
+    }
 }
 
 } // namespace
