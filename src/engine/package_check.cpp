@@ -35,6 +35,11 @@ std::string PackageCheck::checkInstallFolder(const std::string& installFolder) {
     return std::string();
 }
 
+void PackageCheck::forgetLookups() {
+    m_surveys.clear();
+    m_places.clear();
+}
+
 UpdateEntryPlan CheckedList::at(std::size_t index) const {
     const Step step = m_steps[index];
     return UpdateEntryPlan{std::string(step.lineMode ? kLineMode : kServerSideMode),
@@ -80,8 +85,7 @@ CheckedList PackageCheck::takePlan() {
 bool PackageCheck::planUpdateList(std::string_view list, std::string_view database,
                                   SqlDialect dialect, CheckedList& plan, std::string& reason) {
     plan = CheckedList();
-    m_surveys.clear();
-    m_places.clear();
+    forgetLookups();
     // Links may lead anywhere inside the package, never out of it: what a script's name
     // really reaches is held against the package folder as the system resolves it.
     std::error_code packageError;
@@ -97,8 +101,7 @@ bool PackageCheck::planUpdateList(std::string_view list, std::string_view databa
         }
         plan.add(std::move(step));
     }
-    m_surveys.clear();
-    m_places.clear();
+    forgetLookups();
     return true;
 }
 
@@ -107,8 +110,7 @@ void PackageCheck::checkEachEntry(std::string_view list, std::string_view databa
                                   const std::function<void(ItemCheck&&)>& look) {
     std::error_code packageError;
     const fs::path package = filetree::realPath(m_programFolder, packageError);
-    m_surveys.clear();
-    m_places.clear();
+    forgetLookups();
     // Kept as the plan while no item is refused.
     std::optional<CheckedList> plan(std::in_place);
     for (std::string& item : splitUpdateList(list)) {
@@ -124,8 +126,7 @@ void PackageCheck::checkEachEntry(std::string_view list, std::string_view databa
         }
         look(std::move(check));
     }
-    m_surveys.clear();
-    m_places.clear();
+    forgetLookups();
     m_plan = std::move(plan);
 }
 

@@ -110,6 +110,8 @@ private:
         std::error_code error;      // why the real path could not be had
     };
     std::unordered_map<std::string, ScriptPlace> m_places;
+    // Drops both, at the start and the end of one check: the files may change between.
+    void forgetLookups();
 };
 
 } // namespace pupdate

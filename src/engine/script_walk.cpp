@@ -55,14 +55,17 @@ void ScriptWalk::commit(Progress& progress, const std::string& where) {
 }
 
 void ScriptWalk::rollback() {
-    if (m_connection.inTransaction()) {
-        // Whatever else fails, the session is handed back as it was found.
-        struct Abandon {
-            ScriptWalk& walk;
-            ~Abandon() { walk.m_proof.abandon(walk.m_connection); }
-        } abandon{*this};
-        m_connection.rollbackTrans();
+    if (!m_connection.inTransaction()) {
+        return;
     }
+    // The session is handed back as it was found, whether or not the roll-back is taken.
+    try {
+        m_connection.rollbackTrans();
+    } catch (...) {
+        m_proof.abandon(m_connection);
+        throw;
+    }
+    m_proof.abandon(m_connection);
 }
 
 std::unique_ptr<Progress> ScriptWalk::commitLast() {
